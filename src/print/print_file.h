@@ -1,0 +1,36 @@
+#ifndef TARNEVOS_PRINT_PRINT_FILE_H_
+#define TARNEVOS_PRINT_PRINT_FILE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The print file TmpDir + "kelprint.tmp": CP850 lines ended by CR LF, one
+// command per line, read by the suite's print program KELPRINT.
+namespace tarnevos {
+
+// Creates (or empties) the print file and writes "DEVICE" + target.
+void OpenPrintFile(std::string_view target);
+void ClosePrintFile();
+// "PAGE" + length; resets the line and column counters.
+void PrintPage(int16_t length);
+// "*" + code.
+void PrintControl(std::string_view code);
+// "JUS" + normalised code; the caller's code becomes the normalised one.
+void PrintJustify(std::string& code);
+// One text line: column (0 continues the line), text, line feeds.
+void PrintText(int16_t column, std::string_view text, int16_t line_feeds);
+// Starts ExeDir + "KELPRINT" and waits for it, handing the terminal over.
+void RunPrintProgram();
+
+// Bookkeeping of the print file.
+int16_t PrintLine();        // lines advanced on the current page
+int16_t PrintColumn();      // column reached on the current line
+int16_t PrintPageLength();  // length sent by the last page line
+
+// Back to the start-up state (closes a file left open).
+void TEST_ResetPrintFile();
+
+}  // namespace tarnevos
+
+#endif  // TARNEVOS_PRINT_PRINT_FILE_H_
