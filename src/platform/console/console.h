@@ -79,7 +79,7 @@ class Console {
   virtual void EnableMouse(bool on) = 0;
 
   virtual void Beep() = 0;
-  virtual std::string ClipboardText() = 0;            // CP850
+  virtual std::string ClipboardText() = 0;  // CP850
   virtual void SetClipboardText(std::string_view text) = 0;
   virtual bool InsertMode() const = 0;
   virtual void SetInsertMode(bool on) = 0;
