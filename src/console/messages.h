@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Help, message boxes and paragraph formatting.
 namespace tarnevos {
@@ -19,6 +20,33 @@ bool MessageBox(int16_t row, std::string_view text);
 // alignment letter; the lines are concatenated.
 void FormatParagraph(std::string& text, int16_t indent, int16_t width,
                      std::string_view alignment);
+// The lines FormatParagraph joins, one string per line. Characters below 32
+// are carried but take no column, so a line holding them is longer than its
+// visible width. A width that leaves no column after the indent still
+// takes one character per line.
+std::vector<std::string> FormatParagraphLines(std::string_view text, int indent,
+                                              int width,
+                                              std::string_view alignment);
+
+// Help files hold fixed-length records, one per line, each as long as the
+// screen is wide. The line count is the file size over the record length,
+// rounded to the nearest whole number (halves to the even one); 0 for a
+// record length below 1.
+long HelpLineCount(size_t file_size, int line_length);
+// The record of line `line` (1-based): the bytes of the file that it
+// covers, fewer (or none) where the file ends early or the line lies
+// outside it.
+std::string HelpFileLine(std::string_view file_bytes, int line_length,
+                         long line);
+// A run of a help line shown in one colour letter ('n', 'h', 'u', 'r').
+struct HelpSegment {
+  char attribute = 'n';
+  std::string text;
+};
+// Splits a help line into what the viewer writes: bytes 30, 31 and 16
+// toggle highlight, underline and reverse and take no column; at most 76
+// visible characters are kept.
+std::vector<HelpSegment> HelpLineSegments(std::string_view line);
 
 }  // namespace tarnevos
 
