@@ -40,14 +40,17 @@ int32_t RecordPosition(int16_t handle, int32_t position);
 
 // Lock-mode commands: D none, A lock and wait, B lock without waiting,
 // + save, - restore.
-void SetLockMode(int16_t handle, const std::string& commands,
-                 int16_t& status);
+void SetLockMode(int16_t handle, const std::string& commands, int16_t& status);
 
 // Key image of the file's current key value; "" when not open.
 std::string CurrentKeyImage(int16_t handle);
 
 // Closes every file (record manager reset); clears the table on success.
 void CloseAllDataFiles(int16_t& status);
+
+// The owner name every data file of the installation is opened with (four
+// digits); the data tool opens the files it writes with the same.
+std::string DataOwnerName();
 
 // How the program ends after the stop message; tests replace it so the
 // fatal stop can be observed. The default closes the files, restores the

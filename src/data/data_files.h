@@ -62,39 +62,41 @@ void PutBytes(uint8_t* record, size_t offset, std::string_view bytes);
 // Field offsets the program uses.
 namespace field {
 // THRebut
-constexpr size_t kReceiptCode = 0;          // 1
-constexpr size_t kReceiptClass = 21;        // int16
+constexpr size_t kReceiptCode = 0;    // 1
+constexpr size_t kReceiptClass = 21;  // int16
 // FinquesH
-constexpr size_t kCommunityCode = 0;        // 2 packed
-constexpr size_t kCommunityName = 6;        // 30
-constexpr size_t kMonthlyFee = 110;         // int32
-constexpr size_t kFeeTaxType = 114;         // int16
-constexpr size_t kLastSettlement = 160;     // 4 packed date
+constexpr size_t kCommunityCode = 0;     // 2 packed
+constexpr size_t kCommunityName = 6;     // 30
+constexpr size_t kMonthlyFee = 110;      // int32
+constexpr size_t kFeeTaxType = 114;      // int16
+constexpr size_t kLastSettlement = 160;  // 4 packed date
 constexpr size_t SpecialTotal(int i) { return 164 + 34 * (i - 1); }  // int32
 constexpr size_t SpecialTitle(int i) { return 168 + 34 * (i - 1); }  // 30
-constexpr size_t kCommunityTaxId = 368;     // 17
+constexpr size_t kCommunityTaxId = 368;                              // 17
 // FinDespH
-constexpr size_t kHeadings = 2;             // 600
+constexpr size_t kHeadings = 2;  // 600
 // PropietH
-constexpr size_t kUnitCode = 0;             // 4 packed
-constexpr size_t kOwnerName = 8;            // 30
-constexpr size_t kDesignation = 38;         // 10
-constexpr size_t Coefficient(int k) { return 211 + 4 * (k - 1); }     // int32
-constexpr size_t ReceiptAmount(int q) { return 239 + 7 * (q - 1) + 3; }  // int32
-constexpr size_t FreeType(int e) { return 295 + 9 * (e - 1); }          // int16
-constexpr size_t FreeAmount(int e) { return 295 + 9 * (e - 1) + 5; }    // int32
+constexpr size_t kUnitCode = 0;                                    // 4 packed
+constexpr size_t kOwnerName = 8;                                   // 30
+constexpr size_t kDesignation = 38;                                // 10
+constexpr size_t Coefficient(int k) { return 211 + 4 * (k - 1); }  // int32
+constexpr size_t ReceiptAmount(int q) {
+  return 239 + 7 * (q - 1) + 3;
+}  // int32
+constexpr size_t FreeType(int e) { return 295 + 9 * (e - 1); }        // int16
+constexpr size_t FreeAmount(int e) { return 295 + 9 * (e - 1) + 5; }  // int32
 // CobramH
-constexpr size_t kCollectionUnit = 0;       // 4 packed
-constexpr size_t kCollectionDate = 4;       // 4 packed date
-constexpr size_t kCollectionFirst = 13;     // int32
-constexpr size_t kCollectionSecond = 17;    // int32
-constexpr size_t kCollectionType = 21;      // 1
+constexpr size_t kCollectionUnit = 0;     // 4 packed
+constexpr size_t kCollectionDate = 4;     // 4 packed date
+constexpr size_t kCollectionFirst = 13;   // int32
+constexpr size_t kCollectionSecond = 17;  // int32
+constexpr size_t kCollectionType = 21;    // 1
 // PagamH
-constexpr size_t kPaymentCommunity = 0;     // 2 packed
-constexpr size_t kPaymentDate = 2;          // 4 packed date
-constexpr size_t kPaymentAmount = 35;       // int32
-constexpr size_t kPaymentSingle = 39;       // 1 ("S")
-constexpr size_t kPaymentCode = 40;         // 2 packed
+constexpr size_t kPaymentCommunity = 0;  // 2 packed
+constexpr size_t kPaymentDate = 2;       // 4 packed date
+constexpr size_t kPaymentAmount = 35;    // int32
+constexpr size_t kPaymentSingle = 39;    // 1 ("S")
+constexpr size_t kPaymentCode = 40;      // 2 packed
 }  // namespace field
 
 // One field of a record layout, for the data tool.
@@ -111,7 +113,7 @@ struct KeySegmentSpec {
   uint16_t flags;
 };
 struct FileLayout {
-  const char* name;          // "THRebut"
+  const char* name;  // "THRebut"
   int16_t handle;
   size_t record_length;
   std::vector<FieldSpec> fields;
@@ -119,6 +121,17 @@ struct FileLayout {
 };
 // The six layouts in the driver's opening order.
 const std::vector<FileLayout>& FileLayouts();
+// The layout named `name` (compared without regard to ASCII case);
+// nullptr when there is none.
+const FileLayout* FindFileLayout(std::string_view name);
+
+// The creation specification of a layout: record length, page size and
+// number of keys (one: key 0) in a 16-byte header, then key 0's segments.
+constexpr uint16_t kDataPageSize = 4096;
+std::string CreationSpecification(const FileLayout& layout);
+// A dictionary file's contents: the specification's length (16-bit
+// little-endian) followed by the specification.
+std::string DictionaryBytes(const FileLayout& layout);
 
 }  // namespace tarnevos
 
