@@ -15,8 +15,11 @@ std::string ReadSetting(std::string_view file, std::string_view section,
 
 // The same lookup over a file's contents already in memory (fuzzing, tests).
 std::string ReadSettingFromText(std::string_view contents,
-                                std::string_view section,
-                                std::string_view key);
+                                std::string_view section, std::string_view key);
+
+// The suite's system settings file: environment KELROOT + "Orvo.ini". Read
+// again on every call, as the suite's programs do.
+std::string SystemSettingsFile();
 
 }  // namespace tarnevos
 

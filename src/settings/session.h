@@ -11,22 +11,22 @@ namespace tarnevos {
 // session and the terminal. Filled once by LoadSessionEnvironment; read by
 // everyone afterwards. Texts are CP850.
 struct SessionSettings {
-  std::string root_dir;      // KELROOT as given; ends with the separator
-  std::string exe_dir;       // KELEXE as given
-  std::string tmp_dir;       // KELTMP normalised, else terminal_dir
-  std::string menu_title;    // " " + [Menu] Titol + " "
-  std::string menu_name;     // [Menu] NomMenu
-  std::string menu_id;       // [Menu] Menu
-  std::string chain_menu;    // [Menu] ChnMenu
-  std::string operator_name; // [Menu] Operador
-  int16_t operator_type = 0; // [Menu] KelTipOper
-  std::string terminal_dir;  // [Terminal] Dir, else TERM; normalised
+  std::string root_dir;       // KELROOT as given; ends with the separator
+  std::string exe_dir;        // KELEXE as given
+  std::string tmp_dir;        // KELTMP normalised, else terminal_dir
+  std::string menu_title;     // " " + [Menu] Titol + " "
+  std::string menu_name;      // [Menu] NomMenu
+  std::string menu_id;        // [Menu] Menu
+  std::string chain_menu;     // [Menu] ChnMenu
+  std::string operator_name;  // [Menu] Operador
+  int16_t operator_type = 0;  // [Menu] KelTipOper
+  std::string terminal_dir;   // [Terminal] Dir, else TERM; normalised
   // Roles 0..4 x {foreground, background}, colours 0..15.
   std::array<std::array<int16_t, 2>, 5> screen_colours{};
-  std::string work_date;     // packed date, or "" when not set
-  std::string output_target; // [Sistema] Sortida as given
-  std::string language = "   ";  // 3 characters: SPA, GLG, OCI, else Catalan
-  std::string host_kind = "DOS"; // CGI, WIN or DOS
+  std::string work_date;          // packed date, or "" when not set
+  std::string output_target;      // [Sistema] Sortida as given
+  std::string language = "   ";   // 3 characters: SPA, GLG, OCI, else Catalan
+  std::string host_kind = "DOS";  // CGI, WIN or DOS
 };
 
 // The session record. Empty (defaults) until LoadSessionEnvironment runs.
@@ -39,6 +39,8 @@ void LoadSessionEnvironment();
 
 // Tests set up a session directly.
 SessionSettings& TEST_MutableSession();
+// Back to the empty record of before LoadSessionEnvironment.
+void TEST_ResetSession();
 
 }  // namespace tarnevos
 

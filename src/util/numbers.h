@@ -1,6 +1,7 @@
 #ifndef TARNEVOS_UTIL_NUMBERS_H_
 #define TARNEVOS_UTIL_NUMBERS_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,13 @@ namespace tarnevos {
 double NumericValue(std::string_view text);
 
 // Rounds to the nearest integer, halves to the even neighbour, in extended
-// precision.
+// precision. NaN and infinities come back unchanged.
 long double RoundHalfEven(long double value);
+
+// A number as a 16-bit integer: rounded half to even, kept within
+// -32768..32767; NaN gives 0. Counters, flags and small numbers read from
+// files go through it.
+int16_t ToInt16(long double value);
 
 // Formats `value` through an edit mask of 9 Z z * . , - + and literals; the
 // result is as long as the mask ("!" filled when the number cannot fit).

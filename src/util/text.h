@@ -43,10 +43,10 @@ int CentreOffset(std::string_view text, int width);
 std::string CopyBytes(const void* area, int length);
 
 // Small helpers used across the program.
-std::string TrimBlanks(std::string_view text);       // both ends, blanks only
+std::string TrimBlanks(std::string_view text);  // both ends, blanks only
 std::string TrimLeftBlanks(std::string_view text);
 std::string TrimRightBlanks(std::string_view text);
-std::string UpperAscii(std::string_view text);       // a-z only
+std::string UpperAscii(std::string_view text);  // a-z only
 // Cut to `width` or pad with blanks on the right.
 std::string FitText(std::string_view text, int width);
 
