@@ -1,5 +1,9 @@
 #include "kelprint/kelprint_app.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -49,18 +53,31 @@ bool ParseArguments(const std::vector<std::string>& arguments, Options& options,
 
 bool ReadWholeFile(const std::string& path, std::string& bytes,
                    std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     error = std::strerror(errno);
     return false;
   }
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  if (in.bad()) {
-    error = "read error";
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    error = std::strerror(EISDIR);
     return false;
   }
-  bytes = contents.str();
+  bytes.clear();
+  char buffer[65536];
+  while (true) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    bytes.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
   return true;
 }
 
@@ -92,8 +109,10 @@ int ShowPreview(const PrintDocument& document, const Device& device,
         << (error.empty() ? "" : ": " + error) << "\n";
     return kExitNoOutput;
   }
-  std::string notice = device.notice;
-  if (!problem.empty()) notice += (notice.empty() ? "" : "; ") + problem;
+  std::string notice = problem;
+  if (!device.notice.empty()) {
+    notice += (notice.empty() ? "" : "; ") + device.notice;
+  }
   Preview viewer(document, *console, Cp850(notice));
   viewer.Run();
   return kExitOk;
@@ -122,12 +141,12 @@ int KelprintMain(const std::vector<std::string>& arguments,
   PrintDocument document = ReadPrintFile(bytes);
   std::string problem;
   if (document.first_problem) {
-    problem = file + " " + document.first_problem->Describe();
+    problem = document.first_problem->Describe();
     if (document.problem_count > 1) {
       problem +=
           " (" + std::to_string(document.problem_count - 1) + " more problems)";
     }
-    err << "kelprint: " << problem << "\n";
+    err << "kelprint: " << file << " " << problem << "\n";
   }
 
   Device device = ParseDevice(

@@ -95,10 +95,21 @@ void DrawPage(cairo_t* cr, const Page& page, const SheetLayout& layout,
   }
 }
 
+// The sink and whether it ever refused bytes (cairo does not always pass
+// a write error on to the surface's status).
+struct SinkState {
+  const ByteSink* sink;
+  bool failed = false;
+};
+
 cairo_status_t WriteToSink(void* closure, const unsigned char* data,
                            unsigned int length) {
-  const ByteSink& sink = *static_cast<const ByteSink*>(closure);
-  return sink(data, length) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+  auto* state = static_cast<SinkState*>(closure);
+  if (state->failed || !(*state->sink)(data, length)) {
+    state->failed = true;
+    return CAIRO_STATUS_WRITE_ERROR;
+  }
+  return CAIRO_STATUS_SUCCESS;
 }
 
 struct SurfaceDeleter {
@@ -134,9 +145,10 @@ SheetLayout FitSheet(int columns, int lines, double advance) {
 
 bool RenderPdf(const PrintDocument& document, const ByteSink& sink,
                std::string& error) {
+  SinkState sink_state{&sink};
   std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface(
-      cairo_pdf_surface_create_for_stream(
-          WriteToSink, const_cast<ByteSink*>(&sink), kA4Long, kA4Short));
+      cairo_pdf_surface_create_for_stream(WriteToSink, &sink_state, kA4Long,
+                                          kA4Short));
   std::unique_ptr<cairo_t, ContextDeleter> context(cairo_create(surface.get()));
   cairo_t* cr = context.get();
   cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR,
@@ -192,6 +204,7 @@ bool RenderPdfFile(const PrintDocument& document, const std::string& path,
     write_errno = errno;
     ok = false;
   }
+  if (write_errno != 0) ok = false;
   if (!ok && write_errno != 0) error = std::strerror(write_errno);
   return ok;
 }
