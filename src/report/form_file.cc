@@ -121,13 +121,13 @@ class FormFileParser {
   FormFileParser& operator=(const FormFileParser&) = delete;
 
   bool Parse(FormTables& tables) {
-    if (!reader_.SkipCommentLines()) return Fail(Problem::kNoHeader);
+    if (!StartRecord()) return Fail(Problem::kNoHeader);
     if (!ReadHeader(tables)) return false;
     for (int f = 1; f <= tables.form_count; ++f) {
-      if (!reader_.SkipCommentLines()) return true;  // ended early
+      if (!StartRecord()) return true;  // ended early
       if (!ReadForm(tables, f)) return false;
     }
-    if (!reader_.SkipCommentLines()) return true;
+    if (!StartRecord()) return true;
     if (!ReadNumber(tables.lookup_count, 0, kMaxLookupCount,
                     Problem::kLookupCount)) {
       return false;
@@ -136,7 +136,7 @@ class FormFileParser {
     tables.lookup_text.assign(tables.lookup_count + 1, "");
     if (tables.lookup_count == 0) return NothingMoreFollows();
     for (int k = 1; k <= tables.lookup_count; ++k) {
-      if (!reader_.SkipCommentLines()) return true;
+      if (!StartRecord()) return true;
       if (!ReadLookup(tables, k)) return false;
     }
     return true;
@@ -146,10 +146,23 @@ class FormFileParser {
   int line() const { return line_; }
 
  private:
+  // A record cut short is reported at the line where it started; any other
+  // problem at the line of the value that shows it.
   bool Fail(Problem problem) {
     problem_ = problem;
-    line_ = value_line_ > 0 ? value_line_ : reader_.line();
+    if (problem == Problem::kEndsInsideRecord && record_line_ > 0) {
+      line_ = record_line_;
+    } else {
+      line_ = value_line_ > 0 ? value_line_ : reader_.line();
+    }
     return false;
+  }
+
+  // Skips the comment lines before a record; false at the end of the file.
+  bool StartRecord() {
+    if (!reader_.SkipCommentLines()) return false;
+    record_line_ = reader_.line();
+    return true;
   }
 
   bool ReadText(std::string& text) {
@@ -208,6 +221,7 @@ class FormFileParser {
   }
 
   bool ReadField(FieldDef& field) {
+    record_line_ = reader_.line();
     if (!ReadNumber(field.row, 0, kMaxScreenValue) ||
         !ReadNumber(field.column, 0, kMaxScreenValue) ||
         !ReadText(field.label) ||
@@ -256,6 +270,7 @@ class FormFileParser {
   Problem problem_ = Problem::kNoHeader;
   int line_ = 0;
   int value_line_ = 0;
+  int record_line_ = 0;
 };
 
 // Form 1 starts with the working date as cut-off date and the widest range
