@@ -1,0 +1,78 @@
+#include "platform/recordmanager/position_block.h"
+
+#include <cstring>
+
+#include "platform/recordmanager/record_manager.h"
+
+namespace tarnevos::platform {
+namespace {
+
+// Layout: magic, engine id, slot, generation, position (uint32 each, little
+// endian), key number, flags, two zero bytes, check value; zeros after.
+constexpr uint32_t kMagic = 0x4D525654;  // "TVRM"
+constexpr int kCheckedBytes = 24;
+constexpr int kCheckOffset = 24;
+constexpr int kUsedBytes = 28;
+
+void PutU32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t GetU32(const uint8_t* at) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | at[i];
+  return value;
+}
+
+// A keyed 32-bit check (FNV-1a over the bytes, seeded and finished with the
+// engine's secret) so that stray bytes are not taken for a block.
+uint32_t CheckValue(const uint8_t* bytes, uint64_t secret) {
+  uint64_t hash = 0xcbf29ce484222325ULL ^ secret;
+  for (int i = 0; i < kCheckedBytes; ++i) {
+    hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+  }
+  hash ^= secret >> 17;
+  hash *= 0xff51afd7ed558ccdULL;
+  hash ^= hash >> 33;
+  return static_cast<uint32_t>(hash);
+}
+
+}  // namespace
+
+void WriteBlock(uint8_t* block, uint32_t engine_id, uint64_t secret,
+                const BlockState& state) {
+  std::memset(block, 0, kPositionBlockSize);
+  PutU32(block, kMagic);
+  PutU32(block + 4, engine_id);
+  PutU32(block + 8, state.slot);
+  PutU32(block + 12, state.generation);
+  PutU32(block + 16, state.position);
+  block[20] = static_cast<uint8_t>(state.key_number);
+  block[21] = state.flags;
+  PutU32(block + kCheckOffset, CheckValue(block, secret));
+}
+
+std::optional<BlockState> ReadBlock(const uint8_t* block, uint32_t engine_id,
+                                    uint64_t secret) {
+  if (block == nullptr) return std::nullopt;
+  if (GetU32(block) != kMagic || GetU32(block + 4) != engine_id) {
+    return std::nullopt;
+  }
+  if (block[22] != 0 || block[23] != 0) return std::nullopt;
+  if (GetU32(block + kCheckOffset) != CheckValue(block, secret)) {
+    return std::nullopt;
+  }
+  BlockState state;
+  state.slot = GetU32(block + 8);
+  state.generation = GetU32(block + 12);
+  state.position = GetU32(block + 16);
+  state.key_number = static_cast<int8_t>(block[20]);
+  state.flags = block[21];
+  return state;
+}
+
+void ClearBlock(uint8_t* block) {
+  if (block != nullptr) std::memset(block, 0, kUsedBytes);
+}
+
+}  // namespace tarnevos::platform

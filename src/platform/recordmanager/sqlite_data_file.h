@@ -1,0 +1,158 @@
+#ifndef TARNEVOS_PLATFORM_RECORDMANAGER_SQLITE_DATA_FILE_H_
+#define TARNEVOS_PLATFORM_RECORDMANAGER_SQLITE_DATA_FILE_H_
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/recordmanager/file_spec.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One data file as one SQLite database, opened by one connection.
+//
+// Schema (readable with the sqlite3 shell):
+//   datafile(id = 1, spec BLOB, next_position INTEGER)
+//   records(position INTEGER PRIMARY KEY, data BLOB, key0 BLOB, key1 BLOB
+//           ...) WITHOUT ROWID, with an index records_keyN on (keyN,
+//           position) per key.
+// keyN holds the record's image of key N, so every keyed read is one seek
+// on that index, and duplicates follow each other by position (the order
+// they were inserted in). A WITHOUT ROWID table keyed by the position lets
+// the index carry the position itself; with a rowid table the duplicates of
+// one value cannot be sought by position.
+//
+// Every read is its own short transaction: no statement stays open between
+// calls, because an open statement pins its snapshot, holds back WAL
+// checkpoints and, in rollback-journal mode, blocks every writer.
+namespace tarnevos::platform {
+
+// One record as read from the file: its position, its bytes and the image of
+// the key it was found by (empty when read by position).
+struct StoredRecord {
+  uint32_t position = 0;
+  std::string data;
+  std::string image;
+};
+
+enum class Seek {
+  kEqual,           // first record whose image equals
+  kGreater,         // first record whose image is greater
+  kGreaterOrEqual,  // first record whose image is greater or equal
+  kLess,            // last record whose image is less
+  kLessOrEqual,     // last record whose image is less or equal
+  kFirst,           // first record in key order
+  kLast,            // last record in key order
+  kAfter,           // records after (image, position), ascending
+  kBefore,          // records before (image, position), descending
+};
+constexpr int kSeekKinds = 9;
+
+// What identifies a committed state of the file as seen by other
+// processes: equal stamps taken at two moments mean no other connection
+// committed in between (writes through this connection are not included).
+struct ChangeStamp {
+  std::array<uint32_t, 12> words{};
+  bool operator==(const ChangeStamp&) const = default;
+};
+
+class DataFile {
+ public:
+  // Opens an existing data file at a native path. Status 0 (and *out set),
+  // 12 missing, 30 empty/foreign/damaged, 85 held exclusively elsewhere
+  // (or, with `exclusive`, in use elsewhere), 2 other failures. With
+  // `exclusive` the file stays locked against every other connection until
+  // closed.
+  static int16_t Open(const std::string& path, bool exclusive,
+                      std::unique_ptr<DataFile>* out);
+  // Creates a data file; the file appears complete or not at all. Status 0,
+  // 59 exists (without `overwrite`), 85 in use elsewhere (overwrite), 12
+  // missing directory, 2 other failures. The file is left closed.
+  static int16_t Create(const std::string& path, const FileSpec& spec,
+                        bool overwrite);
+
+  ~DataFile();
+  DataFile(const DataFile&) = delete;
+  DataFile& operator=(const DataFile&) = delete;
+
+  const FileSpec& spec() const { return spec_; }
+  dev_t device() const { return device_; }
+  ino_t inode() const { return inode_; }
+
+  // The record at a position: 0, 8 (no such record), 2, 85.
+  int16_t ReadAt(uint32_t position, std::string* data);
+  // Looks up records of key `key` (which must be valid). kAfter and kBefore
+  // return up to `limit` records after/before (image, position); the other
+  // kinds at most one and ignore `position` and `limit`. Status 0 (rows may
+  // be empty), 2, 85.
+  int16_t Find(size_t key, Seek kind, std::string_view image, uint32_t position,
+               int limit, std::vector<StoredRecord>* rows);
+
+  // Writes; each is one transaction. `record` is exactly record-length
+  // bytes. Status 0, 5 duplicate key, 8 (update/delete: no such record), 84
+  // another process is writing, 2.
+  int16_t Insert(std::string_view record, uint32_t* position);
+  int16_t Update(uint32_t position, std::string_view record);
+  int16_t Delete(uint32_t position);
+  // Inserts `count` records of record-length bytes, `stride` bytes apart,
+  // in one transaction. On failure nothing is inserted and *failed is the
+  // index of the record that failed. *last is the last position written.
+  int16_t InsertMany(const uint8_t* records, size_t stride, uint32_t count,
+                     uint32_t* failed, uint32_t* last);
+
+  // The current change stamp; cheap (no system call) while the file is in
+  // WAL mode, which is how this engine creates it.
+  ChangeStamp Stamp();
+
+ private:
+  DataFile(sqlite3* db, bool exclusive);
+  int16_t Verify();
+  int16_t PrepareStatements();
+  void AttachWalHeader();
+  sqlite3_stmt* SeekStatement(size_t key, Seek kind);
+  int16_t CheckUnique(const std::vector<std::string>& images,
+                      uint32_t position);
+  int16_t InsertOne(std::string_view record, uint32_t position);
+  int16_t NextPosition(uint32_t* position);
+  int16_t Begin();
+  int16_t Finish(int16_t status);
+
+  sqlite3* db_;
+  bool exclusive_;
+  FileSpec spec_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  // The WAL-index header in SQLite's shared memory (nullptr: not in WAL
+  // mode, or exclusive); read to notice other processes' commits.
+  const volatile uint32_t* wal_header_ = nullptr;
+  uint32_t stamp_nonce_ = 0;
+
+  sqlite3_stmt* read_at_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+  sqlite3_stmt* update_ = nullptr;
+  sqlite3_stmt* delete_ = nullptr;
+  sqlite3_stmt* next_position_ = nullptr;
+  sqlite3_stmt* set_next_position_ = nullptr;
+  sqlite3_stmt* begin_ = nullptr;
+  sqlite3_stmt* commit_ = nullptr;
+  sqlite3_stmt* rollback_ = nullptr;
+  sqlite3_stmt* data_version_ = nullptr;
+  std::vector<sqlite3_stmt*> unique_;  // per key; null for duplicate keys
+  // Per key and kind, prepared on first use.
+  std::vector<std::array<sqlite3_stmt*, kSeekKinds>> seek_;
+  std::vector<std::string> images_;  // scratch for writes
+};
+
+// SQLite's page size for a file whose rows are up to `row_bytes` long: the
+// smallest that keeps a row on its page.
+int PageSizeForRow(size_t row_bytes);
+
+}  // namespace tarnevos::platform
+
+#endif  // TARNEVOS_PLATFORM_RECORDMANAGER_SQLITE_DATA_FILE_H_
