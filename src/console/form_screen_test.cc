@@ -1,0 +1,415 @@
+#include "console/form_screen.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "console/field_editor.h"
+#include "console/form_table.h"
+#include "console/windows.h"
+#include "platform/console/memory_console.h"
+#include "platform/system/system.h"
+#include "settings/session.h"
+#include "support/scratch.h"
+#include "util/dates.h"
+#include "util/text.h"
+
+namespace tarnevos {
+namespace {
+
+using platform::BuiltInMemoryConsole;
+using platform::MemoryConsole;
+
+constexpr char kMoveKeys[] = "d,1b,4800,5000,4900,5100,2,3c00,3e00";
+
+FieldDef MakeField(int16_t row, int16_t column, std::string label,
+                   int16_t length, int16_t type = 0, int16_t flags = 0,
+                   std::string choices = "") {
+  FieldDef field;
+  field.row = row;
+  field.column = column;
+  field.label = std::move(label);
+  field.length = length;
+  field.type = type;
+  field.flags = flags;
+  field.choices = std::move(choices);
+  field.value.assign(length, ' ');
+  return field;
+}
+
+void SetForm(int number, std::string keys, std::vector<FieldDef> fields,
+             int16_t next = 0, std::array<int16_t, 5> window = {}) {
+  FormTables& tables = Forms();
+  if (tables.form_count < number) {
+    tables.form_count = static_cast<int16_t>(number);
+    tables.forms.resize(number + 1);
+  }
+  FormDef& form = tables.forms[number];
+  form.key_list = std::move(keys);
+  form.next_form = next;
+  form.window = window;
+  form.field_count = static_cast<int16_t>(fields.size());
+  form.fields.assign(1, FieldDef{});
+  for (FieldDef& field : fields) form.fields.push_back(std::move(field));
+  tables.max_fields = std::max<int16_t>(tables.max_fields, form.field_count);
+}
+
+// Four text fields of three characters; the third is read-only.
+void SetFourFieldForm(int number = 3) {
+  SetForm(number, kMoveKeys,
+          {MakeField(2, 1, "A: ", 3), MakeField(3, 1, "B: ", 3),
+           MakeField(4, 1, "C: ", 3, 0, field_flag::kReadOnly),
+           MakeField(5, 1, "D: ", 3)});
+}
+
+// The report's form 1 and its confirmation form 2.
+void SetReportForms() {
+  SetForm(1, kMoveKeys,
+          {MakeField(2, 1, "Data: ", 10, field_type::kDate),
+           MakeField(3, 1, "Com1: ", 3, field_type::kNumber, 0),
+           MakeField(4, 1, "Dep1: ", 3, field_type::kNumber),
+           MakeField(5, 1, "Com2: ", 3, field_type::kNumber),
+           MakeField(6, 1, "Dep2: ", 3, field_type::kNumber),
+           MakeField(7, 1, "Copies: ", 3, field_type::kNumber)});
+  SetForm(2, "d,1b", {MakeField(2, 3, "Imprimir?  ", 1, 0, 0, "|N,No|S,S\xa1")},
+          0, {0, 10, 20, 14, 60});
+  const char* values[] = {"", "150324", "1", "0", "999", "999", "1"};
+  for (int j = 1; j <= 6; ++j) {
+    Field(1, j).value = FitText(values[j], Field(1, j).length);
+  }
+}
+
+int16_t runner_calls = 0;
+int16_t runner_lookup = 0, runner_form = 0, runner_field = 0;
+int16_t StoringRunner(int16_t lookup, int16_t form, int16_t field) {
+  ++runner_calls;
+  runner_lookup = lookup;
+  runner_form = form;
+  runner_field = field;
+  return AcceptFieldValue(form, "007", field, 0) == 0 ? 0 : -1;
+}
+int16_t CancelledRunner(int16_t, int16_t, int16_t) {
+  ++runner_calls;
+  return -1;
+}
+
+class FormScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::TEST_ResetConsole();
+    platform::TEST_SetToday(platform::CalendarDay{2026, 6, 1});
+    TEST_ResetWindows();
+    TEST_ResetKeyboard();
+    TEST_ResetFieldEditor();
+    TEST_ResetFormTables();
+    TEST_ResetFormScreen();
+    TEST_ResetTextState();
+    TEST_ResetDateSettings();
+    TEST_ResetSession();
+    SessionSettings& session = TEST_MutableSession();
+    session.tmp_dir = scratch_.path();
+    session.root_dir = scratch_.path();
+    session.language = "CAT";
+    session.menu_title = " Prova ";
+    session.work_date = PackDigits("20240315");
+    session.screen_colours = {{{15, 0}, {7, 0}, {0, 7}, {1, 7}, {14, 1}}};
+    runner_calls = 0;
+  }
+  void TearDown() override {
+    platform::TEST_SetToday(std::nullopt);
+    TEST_ResetSession();
+    TEST_ResetFormTables();
+    TEST_ResetFormScreen();
+  }
+
+  MemoryConsole& con() { return BuiltInMemoryConsole(); }
+  void Keys(const std::vector<int>& codes) {
+    for (int code : codes) {
+      if (code > 255) {
+        con().PushExtended(code);
+      } else {
+        con().PushKey(code);
+      }
+    }
+  }
+  KeyCode Run(int16_t form, KeyCode key = 0) {
+    FormScreen(form, key);
+    EXPECT_EQ(con().ExhaustedWaits(), 0) << "the script ran out";
+    EXPECT_EQ(con().PendingEvents(), 0u) << "keys left unread";
+    return key;
+  }
+  std::string Screen(int row, int column, int length) {
+    return con().RowText(row).substr(column - 1, length);
+  }
+
+  testing::ScratchDir scratch_;
+  testing::ScopedEnv env_{{"KELROOT", scratch_.path()}};
+};
+
+TEST_F(FormScreenTest, DrawsTheTitleLabelsAndValuesByType) {
+  SetForm(3, kMoveKeys,
+          {MakeField(2, 1, "Nom: ", 6), MakeField(3, 1, "Data: ", 10, 1),
+           MakeField(4, 1, "Cop: ", 3, 3), MakeField(5, 1, "Cop: ", 3, 3),
+           MakeField(6, 1, "Si? ", 1, 0, 0, "|S,Si|N,No"),
+           MakeField(7, 1, "Clau: ", 6, 0, field_flag::kSecret),
+           MakeField(8, 1, "Text: ", 8)});
+  Field(3, 1).value = "Joan  ";
+  Field(3, 2).value = "050106    ";
+  Field(3, 3).value = "5  ";
+  Field(3, 4).value = "p  ";
+  Field(3, 5).value = "N";
+  Field(3, 5).trailing_blanks = 2;
+  Field(3, 6).value = "secret";
+  Field(3, 7).value = "abcdefgh";
+  Field(3, 7).width = 4;
+  DrawForm(3);
+  EXPECT_EQ(Screen(1, 37, 7), " Prova ");
+  EXPECT_EQ(con().ColourAt(1, 38), 0x70);
+  EXPECT_EQ(Screen(2, 1, 11), "Nom: Joan  ");
+  EXPECT_EQ(con().ColourAt(2, 1), 0x07);
+  EXPECT_EQ(con().ColourAt(2, 6), 0x0F);
+  EXPECT_EQ(Screen(3, 1, 16), "Data: 5/1/2006  ");
+  EXPECT_EQ(Screen(4, 1, 8), "Cop:   5");
+  EXPECT_EQ(Screen(5, 1, 8), "Cop: P  ");
+  EXPECT_EQ(Screen(6, 1, 7), "Si? No ");
+  EXPECT_EQ(Screen(7, 1, 12), "Clau:       ");
+  EXPECT_EQ(Screen(8, 1, 10), "Text: abcd");
+  EXPECT_EQ(Screen(9, 7, 4), "efgh");
+
+  // The title is centred on column 41, halves rounded to even.
+  const std::pair<const char*, int> titles[] = {
+      {"123456", 38}, {"123456789", 37}, {"12345678901", 35}};
+  for (const auto& [title, column] : titles) {
+    con().ClearScreen();
+    TEST_MutableSession().menu_title = title;
+    DrawForm(3);
+    EXPECT_EQ(Screen(1, column, static_cast<int>(std::string(title).size())),
+              title);
+    EXPECT_EQ(Screen(1, column - 1, 1), " ");
+  }
+}
+
+TEST_F(FormScreenTest, MovesBetweenFieldsInBothDirections) {
+  SetFourFieldForm();
+  Keys({'a', key::kEnter,             // 1 -> 2
+        'b', key::kDown,              // 2 -> 4, past the read-only 3
+        'd', key::kUp,                // 4 -> 2, past 3 again
+        'B', key::kShiftTab,          // 2 -> 1
+        key::kUp,                     // on the first field: stays
+        key::kPgDn, 'D', key::kPgUp,  // to the last and back
+        'A', key::kTab,               // 1 -> 2
+        key::kEnter, key::kEnter});   // Enter on the last field accepts
+  EXPECT_EQ(Run(3), key::kEnter);
+  EXPECT_EQ(Field(3, 1).value, "A  ");
+  EXPECT_EQ(Field(3, 2).value, "B  ");
+  EXPECT_EQ(Field(3, 3).value, "   ");
+  EXPECT_EQ(Field(3, 4).value, "D  ");
+
+  Keys({key::kDown, key::kDown, key::kDown, key::kDown, 2 /* Ctrl+B */});
+  EXPECT_EQ(Run(3), key::kCtrlB);
+}
+
+TEST_F(FormScreenTest, EscGoesToTheFirstFieldAndThenCancels) {
+  SetFourFieldForm();
+  Keys({'a', key::kEnter, 'b', key::kEnter, 'x', key::kEsc, key::kEsc});
+  EXPECT_EQ(Run(3), key::kEsc);
+  EXPECT_EQ(Field(3, 1).value, "a  ");
+  EXPECT_EQ(Field(3, 2).value, "b  ");
+  EXPECT_EQ(Field(3, 4).value, "   ");  // the Esc dropped what was typed
+  EXPECT_EQ(WindowDepth(), 0);
+}
+
+TEST_F(FormScreenTest, ContinuationFormsChainAndCloseTogether) {
+  SetForm(3, kMoveKeys, {MakeField(2, 1, "A: ", 3), MakeField(3, 1, "B: ", 3)},
+          4);
+  SetForm(4, kMoveKeys, {MakeField(1, 1, "P: ", 3), MakeField(2, 1, "Q: ", 3)},
+          0, {0, 10, 20, 14, 50});
+  con().Write(12, 30, "under", 0x07);
+  Keys({key::kEnter, key::kEnter,  // the last field opens the continuation
+        key::kUp,                  // its first field goes back to B
+        'x', key::kEnter,          // B again, then the continuation
+        'p', key::kEnter, 'q', key::kEnter});
+  EXPECT_EQ(Run(3), key::kEnter);
+  EXPECT_EQ(Field(3, 2).value, "x  ");
+  EXPECT_EQ(Field(4, 1).value, "p  ");
+  EXPECT_EQ(Field(4, 2).value, "q  ");
+  EXPECT_EQ(WindowDepth(), 0);
+  EXPECT_EQ(Screen(12, 30, 5), "under");
+
+  // F2 opens it from any field; Esc in it keeps the parent open.
+  Keys({key::kF2, key::kEsc, 'y', key::kCtrlB});
+  EXPECT_EQ(Run(3), key::kCtrlB);
+  EXPECT_EQ(Field(3, 1).value, "y  ");
+}
+
+TEST_F(FormScreenTest, RefusesValuesByTypeWithABeep) {
+  const struct {
+    int16_t type;
+    const char* typed;
+    bool accepted;
+    const char* stored;
+    const char* shown;
+  } cases[] = {
+      {1, "310299", false, "", ""},
+      {1, "29/02/2024", true, "29/02/2024", "29/2/2024 "},
+      {1, "", true, "150324", "15/3/2024 "},  // blank: the working date
+      {2, "12", true, "12", "12"},
+      {2, "1a", false, "", ""},
+      {2, "-1", false, "", ""},
+      {2, "1.5", false, "", ""},
+      {3, "p", true, "p", "P  "},
+      {3, "5", true, "5", "  5"},
+      {3, "x", false, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.typed) + " type " + std::to_string(c.type));
+    TEST_ResetFormTables();
+    con().Reset();
+    SetForm(3, kMoveKeys, {MakeField(2, 1, "V: ", 10, c.type)});
+    con().PushText(c.typed);
+    Keys({key::kEnter});
+    if (!c.accepted) Keys({key::kEsc});
+    EXPECT_EQ(Run(3), c.accepted ? key::kEnter : key::kEsc);
+    EXPECT_EQ(con().beeps(), c.accepted ? 0 : 1);
+    EXPECT_EQ(Field(3, 1).value, FitText(c.stored, 10));
+    if (c.accepted)
+      EXPECT_EQ(Screen(2, 4, 10).substr(0, 10), FitText(c.shown, 10));
+  }
+
+  // A refused text stays in the field for correction.
+  TEST_ResetFormTables();
+  con().Reset();
+  SetForm(3, kMoveKeys, {MakeField(2, 1, "V: ", 3, 2)});
+  Keys({'1', 'x', key::kEnter, key::kEnd, key::kBackspace, '7', key::kEnter});
+  EXPECT_EQ(Run(3), key::kEnter);
+  EXPECT_EQ(Field(3, 1).value, "17 ");
+  EXPECT_EQ(con().beeps(), 1);
+}
+
+TEST_F(FormScreenTest, FlagsBlankSecretReadOnlyAndCursorAtEnd) {
+  SetForm(3, kMoveKeys,
+          {MakeField(2, 1, "A: ", 3, 0, field_flag::kBlankOnVisit),
+           MakeField(3, 1, "B: ", 4, 0, field_flag::kSecret),
+           MakeField(4, 1, "C: ", 4, 0, field_flag::kCursorAtEnd)});
+  Field(3, 1).value = "abc";
+  Field(3, 2).value = "pw  ";
+  Field(3, 3).value = "ab  ";
+  Keys({key::kEnter,  // A left blank keeps abc
+        'z', 'z', key::kEnter, 'c', key::kEnter});
+  EXPECT_EQ(Run(3), key::kEnter);
+  EXPECT_EQ(Field(3, 1).value, "abc");
+  EXPECT_EQ(Field(3, 2).value, "zz  ");
+  EXPECT_EQ(Field(3, 3).value, "abc ");
+  EXPECT_FALSE(con().ScreenContains("pw"));
+  EXPECT_FALSE(con().ScreenContains("zz"));
+  EXPECT_EQ(Screen(3, 4, 4), "XXXX");
+  EXPECT_FALSE(EchoMasked());
+
+  Keys({'x', key::kCtrlB});
+  EXPECT_EQ(Run(3), key::kCtrlB);
+  EXPECT_EQ(Field(3, 1).value, "x  ");
+
+  // A form of read-only fields is drawn and closes with the key it got.
+  SetForm(5, kMoveKeys, {MakeField(2, 1, "Nota", 0, 0, field_flag::kReadOnly)});
+  EXPECT_EQ(Run(5, 0x1234), 0x1234);
+  EXPECT_EQ(Screen(2, 1, 4), "Nota");
+}
+
+TEST_F(FormScreenTest, ClicksOnAnotherFieldOrItsLabelMoveThere) {
+  SetForm(3, kMoveKeys,
+          {MakeField(2, 3, "Primer: ", 3), MakeField(4, 3, "Segon: ", 3),
+           MakeField(6, 3, "Fix: ", 3, 0, field_flag::kReadOnly)},
+          0, {0, 5, 10, 15, 60});
+  // Window at row 5, column 10: field 2's label starts at screen (9, 13).
+  con().PushClick(9, 14);  // on field 2's label
+  Keys({'s'});
+  con().PushClick(11, 14);  // on the read-only field: stays
+  con().PushClick(20, 70);  // outside the form: stays
+  Keys({key::kEnd, 't', key::kCtrlB});
+  EXPECT_EQ(Run(3), key::kCtrlB);
+  EXPECT_EQ(Field(3, 1).value, "   ");
+  EXPECT_EQ(Field(3, 2).value, "st ");
+}
+
+TEST_F(FormScreenTest, F1ShowsHelpOnlyWithAMenuName) {
+  SetFourFieldForm();
+  // The help viewer takes the Esc that closes it; the form goes on.
+  TEST_MutableSession().menu_name = "TARNEVOS  ";
+  Keys({key::kF1, key::kEsc, 'h', key::kCtrlB});
+  EXPECT_EQ(Run(3), key::kCtrlB);
+  EXPECT_EQ(Field(3, 1).value, "h  ");
+
+  TEST_MutableSession().menu_name = "";
+  Keys({key::kF1, key::kEsc});
+  EXPECT_EQ(Run(3), key::kEsc);
+}
+
+TEST_F(FormScreenTest, F4RunsTheLookupAndMovesOnWhenARecordIsChosen) {
+  SetFourFieldForm();
+  Field(3, 2).lookup = 7;
+  Field(3, 4).lookup = 8;
+
+  Keys({key::kEnter, key::kF4, key::kEsc, key::kEsc});
+  EXPECT_EQ(Run(3), key::kEsc);  // no runner: F4 does nothing
+
+  SetLookupRunner(&StoringRunner);
+  Keys({key::kF4,               // field 1 has no lookup
+        key::kEnter, key::kF4,  // field 2: chosen, on to field 4
+        key::kF4});             // the last field: closes with Enter
+  EXPECT_EQ(Run(3), key::kEnter);
+  EXPECT_EQ(runner_calls, 2);
+  EXPECT_EQ(runner_lookup, 8);
+  EXPECT_EQ(runner_form, 3);
+  EXPECT_EQ(runner_field, 4);
+  EXPECT_EQ(Field(3, 2).value, "007");
+  EXPECT_EQ(Field(3, 4).value, "007");
+
+  SetLookupRunner(&CancelledRunner);
+  runner_calls = 0;
+  Keys({key::kPgDn, key::kF4, 'w', key::kEnter});
+  EXPECT_EQ(Run(3), key::kEnter);
+  EXPECT_EQ(runner_calls, 1);
+  EXPECT_EQ(Field(3, 4).value, "w07");
+}
+
+TEST_F(FormScreenTest, FormOneCheckSetsTheParametersAfterConfirmation) {
+  SetReportForms();
+  Keys({key::kCtrlB, 's', key::kEnter});
+  EXPECT_EQ(Run(1), key::kCtrlB);
+  const ReportParameters& parameters = Parameters();
+  EXPECT_EQ(parameters.cutoff_date, PackDigits("20240315"));
+  EXPECT_EQ(parameters.range_from, PackDigits("00010000"));
+  EXPECT_EQ(parameters.range_to, PackDigits("09990999"));
+  EXPECT_EQ(parameters.copies, 1);
+  EXPECT_EQ(Field(2, 1).value, "S");
+  EXPECT_EQ(WindowDepth(), 0);
+
+  // Enter alone answers No: back to the first field of form 1.
+  Keys({key::kPgDn, '0', key::kEnter, key::kEnter, key::kEsc});
+  EXPECT_EQ(Run(1), key::kEsc);
+  EXPECT_EQ(Parameters().copies, 0);
+  EXPECT_EQ(Field(2, 1).value, "N");
+
+  // A range out of order fails at once, without asking.
+  Field(2, 1).value = "Q";
+  Field(1, 2).value = "5  ";
+  Field(1, 4).value = "3  ";
+  Keys({key::kCtrlB, key::kEsc});
+  EXPECT_EQ(Run(1), key::kEsc);
+  EXPECT_EQ(Field(2, 1).value, "Q");
+
+  // Blank unit numbers still give four-byte codes.
+  EXPECT_EQ(CheckForm(1, key::kEsc), 0);
+  Field(1, 2).value = "3  ";
+  Field(1, 3).value = "   ";
+  Field(1, 5).value = "   ";
+  Keys({key::kEsc});
+  EXPECT_EQ(CheckForm(1, key::kEnter), 1);
+  EXPECT_EQ(Parameters().range_from, PackDigits("00030000"));
+  EXPECT_EQ(Parameters().range_to, PackDigits("00030000"));
+}
+
+}  // namespace
+}  // namespace tarnevos
