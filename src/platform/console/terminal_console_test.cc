@@ -249,6 +249,7 @@ TEST(TerminalConsoleTest, SuspendHandsTheTerminalOverAndResumeRepaints) {
   // The child's keystrokes are not read by the console.
   pty.Type("x");
   EXPECT_EQ(console->PollEvent().kind, InputEvent::Kind::kNone);
+  EXPECT_EQ(pty.Output(), "x");  // echoed: the line is in normal mode
   console->Resume();
   EXPECT_TRUE(pty.Raw());
   const std::string back = pty.Output();
