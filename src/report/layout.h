@@ -1,0 +1,49 @@
+#ifndef TARNEVOS_REPORT_LAYOUT_H_
+#define TARNEVOS_REPORT_LAYOUT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The settlement summary's pages: 66 lines, 135 columns. Every piece of
+// output is one PrintText call of the print file; the figures come from the
+// work tables of report/settlement.h, the community from the FinquesH record
+// area and the unit from the PropietH record area.
+namespace tarnevos {
+
+constexpr int16_t kPageLength = 66;
+constexpr int kReportWidth = 135;
+// A new page starts before a unit line or the totals block when more lines
+// than this are used, and before the community total line when more than
+// kLinesBeforeTotalLine are.
+constexpr int16_t kLinesBeforeBreak = 60;
+constexpr int16_t kLinesBeforeTotalLine = 59;
+
+// Starts a new page of the current copy and prints its header: the
+// letterhead (or the space for pre-printed paper) and the titles on the
+// first page of a copy, the community's name on later pages, then the
+// column headings. Raises the copy's page number.
+void PrintPageHeader();
+
+// The current unit's line; starts a page first when none is started in the
+// copy or the page is full.
+void PrintUnitLine();
+
+// The remainder line ("AJUST" when every unit was listed, else
+// "RESTA COMUNITAT"), a rule, and the community total line in the printer's
+// currency and again in the other one.
+void PrintCommunityTotals();
+
+// --- Pieces of the page, exposed for tests. --------------------------------
+
+// "RESUM DE LIQUIDACIÓ" with " DES DEL " + the day after the last
+// settlement (when the community has one) and " FINS AL " + the cut-off.
+std::string ReportTitle(std::string_view last_settlement,
+                        std::string_view cutoff_date);
+// A date as the titles write it: day, month name and year in words, folded
+// to capitals.
+std::string TitleDate(std::string_view packed_date);
+
+}  // namespace tarnevos
+
+#endif  // TARNEVOS_REPORT_LAYOUT_H_
