@@ -56,6 +56,15 @@ std::string NumberItem(long long value) {
   return item;
 }
 
+// Line ends inside a command would split it into two lines of the file.
+std::string OnOneLine(std::string_view text) {
+  std::string line(text);
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return line;
+}
+
 void WriteLine(std::string_view line) {
   PrintState& state = State();
   if (state.file == nullptr) return;
@@ -126,7 +135,7 @@ void OpenPrintFile(std::string_view target) {
   std::string native = platform::NativePath(state.path);
   state.file = std::fopen(native.c_str(), "wb");
   state.write_failed = state.file == nullptr;
-  WriteLine("DEVICE" + std::string(target));
+  WriteLine("DEVICE" + OnOneLine(target));
 }
 
 void ClosePrintFile() {
@@ -143,7 +152,7 @@ void PrintPage(int16_t length) {
   state.column = 0;
 }
 
-void PrintControl(std::string_view code) { WriteLine("*" + std::string(code)); }
+void PrintControl(std::string_view code) { WriteLine("*" + OnOneLine(code)); }
 
 void PrintJustify(std::string& code) {
   size_t first = code.find_first_not_of(' ');
@@ -192,8 +201,8 @@ void PrintJustify(std::string& code) {
     default:
       normalised = "E";
   }
-  WriteLine("JUS" + normalised);
-  code = normalised;
+  code = OnOneLine(normalised);
+  WriteLine("JUS" + code);
 }
 
 void PrintText(int16_t column, std::string_view text, int16_t line_feeds) {

@@ -86,7 +86,9 @@ TEST_F(PrintFileTest, EachOperationWritesItsLineByteForByte) {
        " 3 ,A B    \x80\xfe" + Cp850("é") + ", 0 \r\n"},
       {"page line", [] { PrintPage(66); }, "PAGE 66 \r\n"},
       {"control line", [] { PrintControl("@e"); }, "*@e\r\n"},
-      {"control text unchanged", [] { PrintControl(" q "); }, "* q \r\n"},
+      {"control text unchanged", [] { PrintControl(" q\x1b"); }, "* q\x1b\r\n"},
+      {"line ends in a control would split its line",
+       [] { PrintControl("a\r\nb"); }, "*a  b\r\n"},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -113,6 +115,7 @@ TEST_F(PrintFileTest, JustificationIsNormalisedInFileAndCallerVariable) {
       {"N", "N 0 "},
       {"n 12 \\abc", "N 12 \\abc"},
       {"N99999999", "N 32767 "},
+      {"N1\\a\r\nb\\", "N 1 \\a  b\\"},
   };
   for (const auto& [given, normalised] : cases) {
     SCOPED_TRACE("code '" + given + "'");

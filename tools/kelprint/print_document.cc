@@ -265,10 +265,10 @@ class Reader {
       return;
     }
     if (feeds == 0) return;
-    int length = ActivePage().length;
-    if (feeds > length) {
-      Report(number, "more line feeds than a page; cut to one page");
-      feeds = length;
+    if (feeds > kMaxPageLength) {
+      Report(number,
+             "line feeds too many; cut to " + std::to_string(kMaxPageLength));
+      feeds = kMaxPageLength;
     }
     row_ += static_cast<int>(feeds);
     cursor_ = 1;

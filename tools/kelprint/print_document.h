@@ -70,7 +70,7 @@ struct PrintDocument {
 
 // Reads a whole print file. Never fails: what cannot be understood is
 // skipped or capped (columns beyond kMaxLineWidth are cut, line feeds are
-// capped at one page, page lengths outside 1..kMaxPageLength become the
+// capped at kMaxPageLength, page lengths outside 1..kMaxPageLength become the
 // default or the cap, pages beyond kMaxPages are dropped) and the first such
 // line is named in first_problem.
 //

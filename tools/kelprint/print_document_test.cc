@@ -218,7 +218,7 @@ TEST(PrintDocumentTest, HugeNumbersAreCapped) {
   ASSERT_EQ(document.pages.size(), 2u);
   EXPECT_EQ(document.pages[0].length, kMaxPageLength);
   EXPECT_EQ(Row(document, 0, 0), "a");
-  // One page of line feeds at most: b starts the next page.
+  // The line feeds run past the page: b starts the next one.
   EXPECT_EQ(Row(document, 1, 0), "b");
   EXPECT_EQ(document.problem_count, 3);
   EXPECT_EQ(document.first_problem->line_number, 2);
