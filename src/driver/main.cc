@@ -1,17 +1,27 @@
 // TARNEVOS: the settlement summary of communities of owners.
+//
+// Start-up and shut-down, in this order: the session environment and the
+// administrator's identification; the root directory made current (when
+// set; the files are named from RootDir anyway, so a directory that cannot
+// be entered changes nothing else); the program identifier; the terminal;
+// the form file; the report's work tables; the six data files; the
+// letterhead mode and fee rates; the report loop; the data files closed.
+// Every way out ends with exit code 0 and the terminal given back.
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "console/form_screen.h"
 #include "console/keyboard.h"
 #include "console/messages.h"
 #include "console/windows.h"
+#include "data/access_layer.h"
+#include "data/data_files.h"
 #include "platform/console/console.h"
 #include "platform/console/terminal_console.h"
 #include "platform/system/paths.h"
 #include "report/form_file.h"
+#include "report/settlement.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "util/codepage.h"
@@ -41,21 +51,18 @@ void ShowStopMessage(const std::string& message) {
   if (shown) PopWindow();
 }
 
-void ClearScreen() {
-  SetColour("n");
-  ScrollRegion(0, 0, static_cast<int16_t>(ScreenRows() - 1),
-               static_cast<int16_t>(ScreenColumns() - 1), ScreenRows());
-}
-
-// Shows form 1 until the operator leaves it with Esc.
-void RunFormLoop() {
-  for (;;) {
-    ClearScreen();
-    int16_t form = 1;
-    KeyCode key = 0;
-    FormScreen(form, key);
-    if (key == key::kEsc) return;
-  }
+// Everything between reading the form file and closing the data files:
+// the work tables, the six data files (a file that cannot be opened stops
+// the program inside the access layer, with exit code 0), the letterhead
+// mode and fee rates, and the report loop until Esc on form 1.
+void RunSettlementReport() {
+  ResetWorkTables();
+  OpenAllDataFiles();
+  LoadFeeSettings();
+  RunReport();
+  // The print file is closed by each report; only the data files are left.
+  int16_t status = 0;
+  CloseAllDataFiles(status);
 }
 
 }  // namespace
@@ -82,7 +89,7 @@ int main() {
   std::string form_error;
   const bool forms_read = ReadFormFile(&form_error);
   if (forms_read) {
-    RunFormLoop();
+    RunSettlementReport();
   } else {
     ShowStopMessage(form_error);
   }

@@ -10,7 +10,6 @@
 #include "console/windows.h"
 #include "data/access_layer.h"
 #include "data/data_files.h"
-#include "platform/console/console.h"
 #include "print/print_file.h"
 #include "report/layout.h"
 #include "settings/run_values.h"
@@ -66,14 +65,10 @@ int16_t ReceiptClass(const std::string& key) {
   return GetInt16(Areas().threbut.data(), field::kReceiptClass);
 }
 
+// The whole screen in the current colour.
 void ClearScreen() {
-  platform::Console& console = platform::CurrentConsole();
-  const std::string blanks(static_cast<size_t>(std::max(console.Columns(), 0)),
-                           ' ');
-  for (int row = 1; row <= console.Rows(); ++row) {
-    console.Write(row, 1, blanks, CurrentColourByte());
-  }
-  console.SetCursor(1, 1);
+  ScrollRegion(0, 0, static_cast<int16_t>(ScreenRows() - 1),
+               static_cast<int16_t>(ScreenColumns() - 1), ScreenRows());
 }
 
 void ResetCommunityTotals(SettlementWork& work) {

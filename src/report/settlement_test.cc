@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "platform/console/memory_console.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
+#include "report/form_file.h"
 #include "report/layout.h"
 #include "report/settlement_test_data.h"
 #include "settings/run_values.h"
@@ -617,6 +620,59 @@ TEST_F(SettlementReportTest, LongCommunitiesBreakPagesAndRepeatTheHeadings) {
     page_lines = line == "<PAGE>" ? 0 : page_lines + 1;
     EXPECT_LE(page_lines, 67);
   }
+}
+
+// The interactive loop, driven by scripted keys on the memory console.
+class ReportLoopTest : public SettlementReportTest {
+ protected:
+  void LoadDemoForms() {
+    const std::string source =
+        testing::SourceDir() + "/demo/root/FORMS/TARNEVOS.KPN";
+    std::ifstream in(source, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    ASSERT_FALSE(text.str().empty()) << source;
+    TEST_MutableSession().work_date = PackDigits("20261130");
+    ASSERT_TRUE(ReadFormText(Cp850(text.str()), "TARNEVOS.KPN"));
+  }
+  platform::MemoryConsole& console_ = platform::BuiltInMemoryConsole();
+};
+
+TEST_F(ReportLoopTest, AcceptConfirmPrintThenLeave) {
+  AddCommunity(1, 3);
+  data_.payments.push_back({1, PackedDate(2026, 10, 1), 1000, false, 1});
+  Install();
+  LoadDemoForms();
+  console_.PushKey(2);  // Ctrl+B: accept form 1 as it stands
+  console_.PushKey('S');
+  console_.PushKey(13);  // confirm on form 2
+  console_.PushKey(27);  // leave form 1
+  RunReport();
+
+  EXPECT_EQ(console_.PendingEvents(), 0u);
+  EXPECT_EQ(console_.ExhaustedWaits(), 0);
+  EXPECT_EQ(programs_run_.size(), 1u);
+  EXPECT_EQ(Parameters().cutoff_date, PackedDate(2026, 11, 30));
+  EXPECT_EQ(Parameters().range_from, PackedUnit(1, 0));
+  EXPECT_EQ(Parameters().range_to, PackedUnit(999, 999));
+  const auto lines = testing::RenderPrintFile(PrintFile());
+  EXPECT_EQ(Figure(LineStarting(lines, "AJUST"), kColA), 1);
+  EXPECT_EQ(Count(lines, " FINS AL 30 DE NOVEMBRE DEL 2026"), 1);
+  // The primary currency is current again after the report.
+  EXPECT_EQ(CurrentCurrency(), 'E');
+}
+
+TEST_F(ReportLoopTest, RefusedConfirmationAndEscPrintNothing) {
+  AddCommunity(1, 3);
+  Install();
+  LoadDemoForms();
+  console_.PushKey(2);
+  console_.PushKey(13);  // form 2 answered "N": back to form 1
+  console_.PushKey(27);
+  RunReport();
+  EXPECT_EQ(console_.PendingEvents(), 0u);
+  EXPECT_TRUE(programs_run_.empty());
+  EXPECT_FALSE(dir_.Exists("kelprint.tmp"));
 }
 
 }  // namespace
