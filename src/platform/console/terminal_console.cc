@@ -112,7 +112,7 @@ void OnStop(int) {
   if (g_owned && !g_entered && !g_program_suspended && InForeground()) {
     EnterTerminal();
   }
-  g_continued = 1;
+  if (g_entered) g_continued = 1;
   errno = saved_errno;
 }
 
@@ -391,7 +391,7 @@ void TerminalConsole::HandleSignals() {
   }
   if (!repaint) return;
   renderer_.Invalidate();
-  if (suspended_) return;
+  if (suspended_ || !g_entered) return;
   std::string out;
   renderer_.Render(back_, cursor_, terminal_rows_, terminal_columns_, out);
   Send(out);
@@ -430,7 +430,9 @@ void TerminalConsole::Send(std::string_view bytes) {
 
 void TerminalConsole::Flush() {
   HandleSignals();
-  if (suspended_) return;
+  // Continued in the background, the terminal is not ours to draw on; the
+  // continue that brings the program back to the foreground repaints.
+  if (suspended_ || !g_entered) return;
   std::string out;
   renderer_.Render(back_, cursor_, terminal_rows_, terminal_columns_, out);
   Send(out);

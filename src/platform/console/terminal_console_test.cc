@@ -265,6 +265,9 @@ int RunChild(Pty& pty, Body body) {
   if (pid == 0) {
     struct rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
+    // Default handlers behind the console's own (a sanitizer's would report
+    // and exit instead of dying by the signal).
+    for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) signal(s, SIG_DFL);
     std::string error;
     auto console = TerminalConsole::OpenOn(pty.slave(), error);
     if (console == nullptr) _exit(99);
@@ -299,6 +302,28 @@ TEST(TerminalConsoleTest, EveryWayOutRestoresTheTerminal) {
   const int status = RunChild(pty, [](TerminalConsole&) { std::exit(7); });
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 7);
+  const std::string out = pty.Output();
+  ASSERT_GE(out.size(), kLeave.size());
+  EXPECT_EQ(out.substr(out.size() - kLeave.size()), kLeave);
+  EXPECT_FALSE(pty.Raw());
+}
+
+TEST(TerminalConsoleTest, PreviousHandlerStillRunsAfterTheRestore) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGTERM, [](int) { _exit(42); });
+    std::string error;
+    auto console = TerminalConsole::OpenOn(pty.slave(), error);
+    if (console == nullptr) _exit(99);
+    raise(SIGTERM);
+    _exit(98);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 42);
   const std::string out = pty.Output();
   ASSERT_GE(out.size(), kLeave.size());
   EXPECT_EQ(out.substr(out.size() - kLeave.size()), kLeave);
