@@ -209,6 +209,8 @@ class FieldEditor {
                                  ? platform::CursorShape::kFullBlock
                                  : platform::CursorShape::kHalfBlock);
       console.SetCursorVisible(true);
+    } else {
+      console.SetCursorVisible(false);
     }
     Input input = WaitInput();
     console.SetCursorVisible(false);

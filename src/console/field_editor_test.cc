@@ -303,13 +303,15 @@ TEST_F(FieldEditorTest, ChoiceFieldsSelectByInitialArrowsAndSpace) {
   // The probe sees the screen while the edit is on.
   SetCalendarScreen([]() -> std::string {
     const std::string row = BuiltInMemoryConsole().RowText(5);
-    probes.push_back(CursorProbe{row[8], row[12]});
+    probes.push_back(CursorProbe{row[8], row[12], CursorShape::kHalfBlock,
+                                 BuiltInMemoryConsole().cursor_visible()});
     return "";
   });
   Edit(text, cursor);
   ASSERT_EQ(probes.size(), 1u);
   EXPECT_EQ(probes[0].row, 17);
   EXPECT_EQ(probes[0].column, 16);
+  EXPECT_FALSE(probes[0].visible);  // no cursor on a choice
   EXPECT_EQ(con().ClipboardText(), "Yes");
 
   // Typed letters are compared without case or accents.

@@ -384,6 +384,8 @@ int16_t AcceptFieldValue(int16_t form, std::string_view text, int16_t field,
   }
   if (refused) return 1;
   def.value = FitText(value, def.length);
+  // Values are shown highlighted, also when a lookup list stores one.
+  SetColour("h");
   ShowFieldValue(form, field);
   return 0;
 }

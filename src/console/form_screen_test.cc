@@ -88,6 +88,7 @@ int16_t StoringRunner(int16_t lookup, int16_t form, int16_t field) {
   runner_lookup = lookup;
   runner_form = form;
   runner_field = field;
+  SetColour("n");  // as a list leaves it when it closes
   return AcceptFieldValue(form, "007", field, 0) == 0 ? 0 : -1;
 }
 int16_t CancelledRunner(int16_t, int16_t, int16_t) {
@@ -365,6 +366,7 @@ TEST_F(FormScreenTest, F4RunsTheLookupAndMovesOnWhenARecordIsChosen) {
   EXPECT_EQ(runner_field, 4);
   EXPECT_EQ(Field(3, 2).value, "007");
   EXPECT_EQ(Field(3, 4).value, "007");
+  EXPECT_EQ(con().ColourAt(3, 4), 0x0F);  // shown highlighted
 
   SetLookupRunner(&CancelledRunner);
   runner_calls = 0;
