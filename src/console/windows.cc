@@ -301,14 +301,23 @@ void PopWindow() {
   state.window = entry->previous;
 
   const Rect& r = entry->saved;
+  // Cells go back row by row; neighbours of one colour in one write.
   size_t i = 0;
+  std::string run;
   for (int row = r.top; row <= r.bottom; ++row) {
-    for (int column = r.left; column <= r.right; ++column) {
-      const char character = entry->cells[i];
-      state.colour = static_cast<unsigned char>(entry->cells[i + 1]);
-      Con().Write(row, column, std::string_view(&character, 1), state.colour);
-      i += 2;
+    int run_start = r.left;
+    for (int column = r.left; column <= r.right; ++column, i += 2) {
+      const auto colour = static_cast<unsigned char>(entry->cells[i + 1]);
+      if (!run.empty() && colour != state.colour) {
+        Con().Write(row, run_start, run, state.colour);
+        run.clear();
+      }
+      if (run.empty()) run_start = column;
+      run.push_back(entry->cells[i]);
+      state.colour = colour;
     }
+    Con().Write(row, run_start, run, state.colour);
+    run.clear();
   }
   MoveCursor(entry->cursor_row, entry->cursor_column);
   if (entry_start < kFirstEntry + 1) std::remove(StackPath().c_str());
