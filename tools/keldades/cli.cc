@@ -1,0 +1,236 @@
+#include "keldades/cli.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "data/data_files.h"
+#include "keldades/dataset.h"
+#include "keldades/generate.h"
+#include "keldades/store.h"
+
+namespace tarnevos::keldades {
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  keldades init ROOT                 write ROOT/ddf/<file>.xdf\n"
+    "  keldades load ROOT DATASET.json    create ROOT/DADES from a dataset\n"
+    "  keldades dump ROOT [FILE]          print the data as a dataset\n"
+    "  keldades generate ROOT [--communities N] [--units U] [--years Y]\n"
+    "                         [--seed S]  create a synthetic installation\n";
+
+constexpr const char* kCountNames[kFileCount] = {
+    "receipt types", "communities", "expense headings",
+    "units",         "payments",    "collections"};
+
+void PrintCounts(const WriteCounts& counts, std::ostream& out) {
+  for (int file = 0; file < kFileCount; ++file) {
+    out << (file == 0 ? "" : ", ") << counts.records[file] << " "
+        << kCountNames[file];
+  }
+  out << "\n";
+}
+
+int Init(const std::string& root, std::ostream& out, std::ostream& err) {
+  std::string error;
+  if (!WriteDictionaries(root, error)) {
+    err << "keldades: " << error << "\n";
+    return 1;
+  }
+  out << "dictionaries written to " << root << "ddf\n";
+  return 0;
+}
+
+int Load(const std::string& root, const std::string& dataset_path,
+         std::ostream& out, std::ostream& err) {
+  std::ifstream in(dataset_path, std::ios::binary);
+  if (!in) {
+    err << "keldades: " << dataset_path << ": cannot be read\n";
+    return 1;
+  }
+  std::string text((std::istreambuf_iterator<char>(in)),
+                   std::istreambuf_iterator<char>());
+  RecordSet records;
+  std::string error;
+  if (!ParseDataset(text, records, error)) {
+    err << "keldades: " << dataset_path << ": " << error
+        << "\nnothing was written\n";
+    return 1;
+  }
+  WriteCounts counts;
+  if (!WriteRecordSet(root, records, counts, error)) {
+    err << "keldades: " << error << "\nnothing was changed\n";
+    return 1;
+  }
+  out << "loaded into " << root << "DADES: ";
+  PrintCounts(counts, out);
+  return 0;
+}
+
+bool ParseCount(const std::string& text, int64_t& value) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end;
+}
+
+int GenerateCommand(const std::string& root,
+                    const std::vector<std::string>& arguments,
+                    std::ostream& out, std::ostream& err) {
+  GenerateOptions options;
+  for (size_t i = 2; i < arguments.size(); i += 2) {
+    const std::string& name = arguments[i];
+    int64_t value = 0;
+    if (i + 1 >= arguments.size() || !ParseCount(arguments[i + 1], value)) {
+      err << "keldades: " << name << " needs a whole number\n" << kUsage;
+      return 2;
+    }
+    if (name == "--seed") {
+      options.seed = static_cast<uint64_t>(value);
+      continue;
+    }
+    int* target = name == "--communities" ? &options.communities
+                  : name == "--units"     ? &options.units
+                  : name == "--years"     ? &options.years
+                                          : nullptr;
+    if (target == nullptr) {
+      err << "keldades: unknown option " << name << "\n" << kUsage;
+      return 2;
+    }
+    *target = value < 0 || value > 1000000 ? -1 : static_cast<int>(value);
+  }
+  std::string error;
+  if (!CheckGenerateOptions(options, error)) {
+    err << "keldades: " << error << "\n";
+    return 2;
+  }
+  auto start = std::chrono::steady_clock::now();
+  WriteCounts counts;
+  if (!Generate(root, options, counts, error)) {
+    err << "keldades: " << error << "\nnothing was changed\n";
+    return 1;
+  }
+  std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  out << "generated in " << root << "DADES (" << took.count() << " s): ";
+  PrintCounts(counts, out);
+  return 0;
+}
+
+// Writes one section, an element per line.
+bool DumpSection(const std::string& root, const char* name, FileIndex file,
+                 const std::map<std::string, std::string>& headings, bool first,
+                 std::ostream& out, std::string& error) {
+  out << (first ? "" : ",\n") << "  \"" << name << "\": [";
+  bool empty = true;
+  bool ok = ReadRecords(
+      root, file,
+      [&](std::string_view record) {
+        Json element;
+        switch (file) {
+          case kThRebutFile:
+            element = ReceiptTypeJson(record);
+            break;
+          case kFinquesFile: {
+            auto it = headings.find(KeyOf(kFinquesFile, record));
+            element = CommunityJson(
+                record, it == headings.end() ? nullptr : &it->second);
+            break;
+          }
+          case kPropietFile:
+            element = UnitJson(record);
+            break;
+          case kCobramFile:
+            element = CollectionJson(record);
+            break;
+          default:
+            element = PaymentJson(record);
+            break;
+        }
+        out << (empty ? "\n    " : ",\n    ")
+            << element.dump(-1, ' ', false, Json::error_handler_t::replace);
+        empty = false;
+      },
+      error);
+  out << (empty ? "]" : "\n  ]");
+  return ok;
+}
+
+}  // namespace
+
+bool DumpInstallation(const std::string& root, const std::string& file,
+                      std::ostream& out, std::string& error) {
+  std::vector<Section> sections(kSections.begin(), kSections.end());
+  if (!file.empty()) {
+    const FileLayout* layout = FindFileLayout(file);
+    if (layout == nullptr) {
+      error = file +
+              ": not a data file (THRebut, FinquesH, FinDespH, PropietH, "
+              "PagamH, CobramH)";
+      return false;
+    }
+    FileIndex index = static_cast<FileIndex>(layout - FileLayouts().data());
+    if (index == kFinDespFile) index = kFinquesFile;
+    sections.erase(std::remove_if(sections.begin(), sections.end(),
+                                  [index](const Section& section) {
+                                    return section.file != index;
+                                  }),
+                   sections.end());
+  }
+  std::map<std::string, std::string> headings;
+  for (const Section& section : sections) {
+    if (section.file != kFinquesFile) continue;
+    if (!ReadRecords(
+            root, kFinDespFile,
+            [&](std::string_view record) {
+              headings[KeyOf(kFinDespFile, record)] = std::string(record);
+            },
+            error)) {
+      return false;
+    }
+  }
+  out << "{\n";
+  bool first = true;
+  for (const Section& section : sections) {
+    if (!DumpSection(root, section.name, section.file, headings, first, out,
+                     error)) {
+      return false;
+    }
+    first = false;
+  }
+  out << "\n}\n";
+  return true;
+}
+
+int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
+                std::ostream& err) {
+  if (arguments.size() < 2) {
+    err << kUsage;
+    return 2;
+  }
+  const std::string& command = arguments[0];
+  const std::string root = RootPath(arguments[1]);
+  if (command == "init" && arguments.size() == 2) return Init(root, out, err);
+  if (command == "load" && arguments.size() == 3) {
+    return Load(root, arguments[2], out, err);
+  }
+  if (command == "dump" && arguments.size() <= 3) {
+    std::string error;
+    if (!DumpInstallation(root, arguments.size() == 3 ? arguments[2] : "", out,
+                          error)) {
+      out.flush();
+      err << "keldades: " << error << "\n";
+      return 1;
+    }
+    return 0;
+  }
+  if (command == "generate") {
+    return GenerateCommand(root, arguments, out, err);
+  }
+  err << kUsage;
+  return 2;
+}
+
+}  // namespace tarnevos::keldades

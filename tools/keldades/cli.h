@@ -1,0 +1,29 @@
+#ifndef TARNEVOS_TOOLS_KELDADES_CLI_H_
+#define TARNEVOS_TOOLS_KELDADES_CLI_H_
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// The data tool's commands:
+//   keldades init ROOT
+//   keldades load ROOT DATASET.json
+//   keldades dump ROOT [FILE]
+//   keldades generate ROOT [--communities N] [--units U] [--years Y]
+//                          [--seed S]
+namespace tarnevos::keldades {
+
+// Runs one command (arguments without the program name). Returns the exit
+// code: 0 done, 1 the command failed (message on `err`), 2 bad usage.
+int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
+                std::ostream& err);
+
+// The dump of an installation (all files, or the section of one file:
+// THRebut, FinquesH or FinDespH, PropietH, CobramH, PagamH), one element
+// per line, in key order.
+bool DumpInstallation(const std::string& root, const std::string& file,
+                      std::ostream& out, std::string& error);
+
+}  // namespace tarnevos::keldades
+
+#endif  // TARNEVOS_TOOLS_KELDADES_CLI_H_
