@@ -57,12 +57,24 @@ std::string Prefix(std::string_view text, size_t length) {
 }
 
 // The class of a receipt type: THRebut's class field after a read primed
-// with "unknown", which a failed read leaves in place.
+// with "unknown", which a failed read leaves in place. A community's units
+// share a handful of types, so each type is read once per community (every
+// unit of every copy asks for ten).
 int16_t ReceiptClass(const std::string& key) {
+  SettlementWork& work = WorkTables();
+  const int byte = key.size() == 1 ? static_cast<unsigned char>(key[0]) : -1;
+  if (byte >= 0 && work.receipt_class_known[byte])
+    return work.receipt_class[byte];
   PutInt16(Areas().threbut.data(), field::kReceiptClass, kReceiptClassUnknown);
   int16_t status = 0;
   ReadByKey(kThRebutHandle, 0, key, 0, status);
-  return GetInt16(Areas().threbut.data(), field::kReceiptClass);
+  const int16_t receipt_class =
+      GetInt16(Areas().threbut.data(), field::kReceiptClass);
+  if (byte >= 0) {
+    work.receipt_class[byte] = receipt_class;
+    work.receipt_class_known[byte] = true;
+  }
+  return receipt_class;
 }
 
 // The whole screen in the current colour.
@@ -77,6 +89,7 @@ void ResetCommunityTotals(SettlementWork& work) {
   work.unit_collected.fill(0);
   for (std::string& owner : work.number_owner) owner.clear();
   work.number_claimed.reset();
+  work.receipt_class_known.reset();
   work.unit_count = 0;
   work.community_expense_total = 0;
   work.community_collected_total = 0;

@@ -60,6 +60,10 @@ struct SettlementWork {
   // current community; see ClaimUnitNumber.
   std::array<std::string, kUnitNumbers> number_owner;
   std::bitset<kUnitNumbers> number_claimed;
+  // THRebut classes of the receipt types met in the current community, by
+  // their one-byte key.
+  std::array<int16_t, 256> receipt_class{};
+  std::bitset<256> receipt_class_known;
 
   // Per community.
   int32_t unit_count = 0;      // every unit of the community, listed or not
