@@ -2,69 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 
 #include "data/data_files.h"
 #include "keldades/generate.h"
 #include "keldades/records.h"
+#include "support/scratch.h"
 
 namespace tarnevos::keldades {
 namespace {
 
 // A dataset in the form a dump writes (every field, key order), so that
 // reading it and writing it back must give it unchanged.
-const char* kDataset = R"({
-  "receipt_types": [
-    {"code": 1, "class": 1},
-    {"code": 2, "class": 0},
-    {"number": 12, "class": 1},
-    {"number": 1225, "class": 0}
-  ],
-  "communities": [
-    {"code": 1, "name": "MAJOR 12*C/", "monthly_fee": 1500,
-     "fee_tax_type": 1, "last_settlement": "2025-12-31",
-     "tax_id": "ESH12345678",
-     "special_columns": [{"title": "ESCALA A", "coefficient_total": 400000},
-                         {"title": "", "coefficient_total": 0},
-                         {"title": "CALEFACCIÓ", "coefficient_total": 1000000}],
-     "expense_headings": "NETEJA, ADMINISTRACIO HOB"},
-    {"code": 3, "name": "DE GRÀCIA 7*PL.", "monthly_fee": 0,
-     "fee_tax_type": 0, "last_settlement": null, "tax_id": "",
-     "special_columns": []}
-  ],
-  "units": [
-    {"code": "1.1", "owner": "NÚÑEZ*MERCÈ", "designation": "1r 1a",
-     "coefficients": [600000, 400000, 0, 500000, 0, 0, 0],
-     "receipt_amounts": [-1500, 0, 0, 0, 0, 0, 0, 2500],
-     "free_entries": [{"type": 12, "amount": 700}]},
-    {"code": "1.2", "owner": "ARC*JOAN D'", "designation": "BAIXOS",
-     "coefficients": [400000, 0, 0, 500000, 0, 0, 0],
-     "receipt_amounts": [0, 0, 0, 0, 0, 0, 0, 0],
-     "free_entries": [{"type": 0, "amount": 0}, {"type": 1225, "amount": -5}]},
-    {"code": "3.1", "owner": "", "designation": "",
-     "coefficients": [1000000, 0, 0, 0, 0, 0, 0],
-     "receipt_amounts": [0, 0, 0, 0, 0, 0, 0, 0], "free_entries": []}
-  ],
-  "collections": [
-    {"unit": "1.1", "date": "2026-11-05", "amount": 10000, "deduction": 20,
-     "type": "C"},
-    {"unit": "1.1", "date": "2026-11-05", "amount": 300, "deduction": 0,
-     "type": "I"},
-    {"unit": "1.1", "date": "2026-12-05", "amount": 10000, "deduction": 0,
-     "type": "R"},
-    {"unit": "3.1", "date": "2024-02-29", "amount": -50, "deduction": 0,
-     "type": "C"}
-  ],
-  "payments": [
-    {"community": 1, "date": "2026-11-30", "amount": 100000,
-     "single_unit": false, "code": 1},
-    {"community": 1, "date": "2026-12-01", "amount": 2500,
-     "single_unit": true, "code": 2},
-    {"community": 3, "date": "2026-01-10", "amount": 700,
-     "single_unit": false, "code": 8}
-  ]
-})";
+std::string SampleDataset() {
+  std::ifstream in(testing::SourceDir() +
+                   "/tools/keldades/testdata/sample.json");
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string bytes;
@@ -73,9 +31,10 @@ std::string Bytes(std::initializer_list<int> values) {
 }
 
 TEST(Dataset, RecordsCarryEveryFieldWhereTheReportReadsIt) {
+  const std::string sample = SampleDataset();
   RecordSet records;
   std::string error;
-  ASSERT_TRUE(ParseDataset(kDataset, records, error)) << error;
+  ASSERT_TRUE(ParseDataset(sample, records, error)) << error;
   ASSERT_EQ(records.files[kThRebutFile].size(), 4u);
   ASSERT_EQ(records.files[kFinquesFile].size(), 2u);
   ASSERT_EQ(records.files[kFinDespFile].size(), 1u);
@@ -145,7 +104,7 @@ TEST(Dataset, RecordsCarryEveryFieldWhereTheReportReadsIt) {
   EXPECT_EQ(GetBytes(p, field::kPaymentSingle, 1), "S");
   EXPECT_EQ(GetBytes(p, field::kPaymentCode, 2), Bytes({128, 130}));
 
-  EXPECT_EQ(DatasetFromRecords(records), Json::parse(kDataset));
+  EXPECT_EQ(DatasetFromRecords(records), Json::parse(sample));
 }
 
 TEST(Dataset, RecordsAreWrittenInKeyOrder) {
