@@ -277,6 +277,12 @@ void PushWindow(int16_t top, int16_t left, int16_t bottom, int16_t right) {
 
 void PopWindow() {
   WindowState& state = State();
+  // With no window open, a file there is left from another run: its
+  // contents belong to a screen that is gone.
+  if (state.depth == 0) {
+    ForgetStack();
+    return;
+  }
   long entry_start = 0;
   std::optional<Entry> entry;
   {
@@ -297,7 +303,7 @@ void PopWindow() {
     ForgetStack();
     return;
   }
-  if (state.depth > 0) --state.depth;
+  --state.depth;
   state.window = entry->previous;
 
   const Rect& r = entry->saved;

@@ -319,6 +319,18 @@ TEST_F(WindowsTest, DamagedStackFilesNeverBreakAPopOrAFreshPush) {
   }
 }
 
+TEST_F(WindowsTest, APopWithNoWindowOpenIgnoresAFileLeftByAnotherRun) {
+  con().Write(3, 4, "now", 0x07);
+  const platform::ScreenBuffer before = con().screen();
+  scratch_.Write("WinPush.tmp", Position(32) +
+                                    "07120000000003040304Q\x1e"
+                                    "00027");
+  PopWindow();
+  EXPECT_TRUE(con().screen() == before);
+  EXPECT_FALSE(StackExists());
+  EXPECT_EQ(WindowDepth(), 0);
+}
+
 TEST_F(WindowsTest, AStackFileRemovedUnderAnOpenWindowResetsThePop) {
   PushWindow(2, 2, 5, 5);
   PushWindow(3, 3, 4, 4);
