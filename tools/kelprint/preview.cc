@@ -113,9 +113,6 @@ void Preview::Draw() {
   const int columns = console_.Columns();
   const int rows = ViewRows();
   const std::string blank_line(static_cast<size_t>(columns), ' ');
-  for (int screen_row = 1; screen_row <= rows; ++screen_row) {
-    console_.Write(screen_row, 1, blank_line, kEmpty);
-  }
   if (PageCount() > 0) {
     const Page& page = document_.pages[page_];
     const int sheet_columns = SheetColumns();
@@ -158,6 +155,9 @@ void Preview::Draw() {
       }
     }
   } else {
+    for (int screen_row = 1; screen_row <= rows; ++screen_row) {
+      console_.Write(screen_row, 1, blank_line, kEmpty);
+    }
     console_.Write(1, 2, "The print file holds no pages.", kEmpty);
   }
   DrawStatus();
