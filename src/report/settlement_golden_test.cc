@@ -1,0 +1,190 @@
+// Whole reports over the demo installation, compared byte for byte with
+// print files kept in src/report/testdata/. The data files are loaded from
+// demo/root/data.json with the data tool built beside the tests; the
+// settings and language files are the demo's, converted as the build lays
+// them out. TARNEVOS_UPDATE_GOLDEN=1 writes the print files instead of
+// comparing them (review every line before keeping them).
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "console/form_table.h"
+#include "data/access_layer.h"
+#include "data/data_files.h"
+#include "platform/console/memory_console.h"
+#include "platform/system/system.h"
+#include "print/print_file.h"
+#include "report/settlement.h"
+#include "settings/run_values.h"
+#include "settings/session.h"
+#include "support/scratch.h"
+#include "util/codepage.h"
+#include "util/dates.h"
+#include "util/numbers.h"
+#include "util/text.h"
+
+namespace tarnevos {
+namespace {
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A demo text file as the installation holds it: CP850 with CR LF.
+std::string AsInstalled(const std::string& utf8) {
+  std::string lines;
+  for (char c : Cp850(utf8)) {
+    if (c == '\r') continue;
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  return lines;
+}
+
+struct GoldenCase {
+  const char* name;      // testdata/<name>.prn
+  const char* language;  // session language
+  bool letterhead;       // false: Membret=N
+  const char* from;      // dotted codes as typed in the form
+  const char* to;
+  int16_t copies;
+};
+
+class DemoGoldenTest : public ::testing::TestWithParam<GoldenCase> {
+ protected:
+  void SetUp() override {
+    Reset();
+    const char* binary_dir = std::getenv("TARNEVOS_BINARY_DIR");
+    const std::string tool =
+        std::string(binary_dir == nullptr ? "." : binary_dir) +
+        "/tools/keldades/keldades";
+    if (!std::filesystem::exists(tool))
+      GTEST_SKIP() << "the data tool is not built: " << tool;
+    const std::string source = testing::SourceDir() + "/demo/root/";
+    const std::string root = dir_.path() + "ROOT/";
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"init", root},
+          std::vector<std::string>{"load", root, source + "data.json"}}) {
+      const platform::ProgramResult result =
+          platform::RunProgram(tool, arguments);
+      ASSERT_TRUE(result.started && result.exit_code == 0)
+          << tool << " " << arguments[0] << ": " << result.error;
+    }
+    std::string settings = ReadWhole(source + "Orvo.ini");
+    ASSERT_FALSE(settings.empty());
+    if (!GetParam().letterhead) {
+      const size_t at = settings.find("\nMembret=");
+      ASSERT_NE(at, std::string::npos);
+      settings.replace(at + 1, settings.find('\n', at + 1) - at - 1,
+                       "Membret=N");
+    }
+    dir_.Write("ROOT/Orvo.ini", AsInstalled(settings));
+    dir_.Write("ROOT/LOCALE/TARNEVOS.LNG",
+               AsInstalled(ReadWhole(source + "LOCALE/TARNEVOS.LNG")));
+
+    // The session as the driver leaves it before the report loop.
+    SessionSettings& session = TEST_MutableSession();
+    session.root_dir = root;
+    session.tmp_dir = dir_.path();
+    session.exe_dir = dir_.path();
+    session.language = GetParam().language;
+    session.output_target = "PANTALLA";
+    SelectCurrency("a,E");
+    MutableRun().program_id = "TARNEVOS";
+    LoadAdministratorLines();
+    LoadFeeSettings();
+    platform::TEST_SetProgramRunner(
+        [](std::string_view, const std::vector<std::string>&) {
+          return platform::ProgramResult{true, 0, ""};
+        });
+    OpenAllDataFiles();
+  }
+
+  void TearDown() override {
+    int16_t status = 0;
+    CloseAllDataFiles(status);
+    platform::TEST_SetProgramRunner(nullptr);
+    Reset();
+  }
+
+  static void Reset() {
+    ResetWorkTables();
+    TEST_ResetPrintFile();
+    TEST_ResetNumberState();
+    TEST_ResetDateSettings();
+    TEST_ResetTextState();
+    TEST_ResetAccessLayer();
+    TEST_ResetFormTables();
+    platform::TEST_ResetConsole();
+    TEST_MutableSession() = SessionSettings{};
+    MutableRun() = RunValues{};
+  }
+
+  testing::ScratchDir dir_;
+  testing::ScopedEnv env_{{"KELROOT", dir_.path() + "ROOT/"}};
+};
+
+TEST_P(DemoGoldenTest, PrintFileMatches) {
+  const GoldenCase& c = GetParam();
+  ReportParameters& parameters = Parameters();
+  parameters.cutoff_date = PackDigits("20261130");
+  parameters.range_from = PackDottedCode(c.from);
+  parameters.range_to = PackDottedCode(c.to);
+  parameters.copies = c.copies;
+  ProduceReport();
+  const std::string printed = dir_.Read("kelprint.tmp");
+  ASSERT_FALSE(printed.empty());
+
+  const std::string golden = testing::SourceDir() + "/src/report/testdata/" +
+                             std::string(c.name) + ".prn";
+  const char* update = std::getenv("TARNEVOS_UPDATE_GOLDEN");
+  if (update != nullptr && std::string(update) == "1") {
+    std::ofstream(golden, std::ios::binary) << printed;
+    GTEST_SKIP() << "written " << golden;
+  }
+  const std::string expected = ReadWhole(golden);
+  ASSERT_FALSE(expected.empty()) << "no golden file " << golden;
+  if (printed == expected) return;
+  // Name the first line that differs.
+  std::istringstream got(printed);
+  std::istringstream want(expected);
+  std::string got_line;
+  std::string want_line;
+  for (int line = 1;; ++line) {
+    const bool more_got = static_cast<bool>(std::getline(got, got_line));
+    const bool more_want = static_cast<bool>(std::getline(want, want_line));
+    if (!more_got && !more_want) break;
+    if (got_line != want_line || more_got != more_want) {
+      FAIL() << golden << " line " << line
+             << "\n  expected: " << Utf8FromCp850(want_line)
+             << "\n  printed:  " << Utf8FromCp850(got_line);
+    }
+  }
+  FAIL() << "print file differs from " << golden;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Demo, DemoGoldenTest,
+    ::testing::Values(
+        // Every unit of every community: each closes with "AJUST".
+        GoldenCase{"demo_all_catalan", "CAT", true, "1.0", "999.999", 1},
+        // Units left out of communities 4 and 5: "RESTA COMUNITAT", in Spanish.
+        GoldenCase{"demo_part_spanish", "SPA", true, "4.3", "5.40", 1},
+        // Pre-printed paper: from the community never settled to the one
+        // that needs a second page.
+        GoldenCase{"demo_preprinted_catalan", "CAT", false, "2.0", "5.999", 1}),
+    [](const ::testing::TestParamInfo<GoldenCase>& info) {
+      return std::string(info.param.name);
+    });
+
+}  // namespace
+}  // namespace tarnevos
