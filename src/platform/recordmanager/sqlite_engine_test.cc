@@ -620,6 +620,38 @@ TEST_F(EngineTest, ReadsSeeWritesMadeThroughOtherConnections) {
   }
 }
 
+TEST_F(EngineTest, AFileSwitchedToARollbackJournalStillSeesOtherWriters) {
+  std::vector<std::string> records;
+  for (int i = 0; i < 60; ++i) {
+    records.push_back(Record("J" + std::to_string(100 + 2 * i), 1));
+  }
+  OpenWith(records);
+  ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
+  {
+    // What an administrator might do with the sqlite3 shell.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  std::unique_ptr<RecordManager> elsewhere = MakeSqliteRecordManager();
+  FileClient writer(*elsewhere);
+  ASSERT_EQ(client_.Open(Path()), kStatusOk);
+  ASSERT_EQ(writer.Open(Path()), kStatusOk);
+  EXPECT_EQ(client_.Get(kOpGetEqual, "J110").data, Record("J110", 1));
+  ASSERT_EQ(client_.Get(kOpGetEqual, "J100").status, kStatusOk);
+  ASSERT_EQ(client_.Step(kOpGetNext).data.substr(0, 4), "J102");
+  ASSERT_EQ(writer.Insert(Record("J103", 2)), kStatusOk);
+  ASSERT_EQ(writer.Get(kOpGetEqual, "J110").status, kStatusOk);
+  ASSERT_EQ(writer.Call(kOpUpdate, Record("J110", 5), "", 0, 16).status,
+            kStatusOk);
+  EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J103", 2));
+  EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J104", 1));
+  EXPECT_EQ(client_.Get(kOpGetEqual, "J110").data, Record("J110", 5));
+}
+
 TEST_F(EngineTest, ACopiedPositionBlockReturnsToItsPlace) {
   std::vector<std::string> records;
   for (int i = 0; i < 50; ++i) {
