@@ -95,6 +95,13 @@ struct Ymd {
   int64_t day = 0;
 };
 
+int64_t FloorDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+int64_t PositiveMod(int64_t a, int64_t b) { return a - b * FloorDiv(a, b); }
+
 bool Before(const Ymd& a, const Ymd& b) {
   if (a.year != b.year) return a.year < b.year;
   if (a.month != b.month) return a.month < b.month;
@@ -112,11 +119,6 @@ int64_t Length(int64_t year, int64_t month, bool julian) {
   if (month < 1 || month > 12) return 31;
   return MonthLength(static_cast<int>(year % 400 + (year < 0 ? 400 : 0)),
                      static_cast<int>(month), julian);
-}
-
-int64_t YearLength(int64_t year, bool julian) {
-  bool leap = julian ? year % 4 == 0 : IsGregorianLeap(year);
-  return leap ? 366 : 365;
 }
 
 constexpr int64_t kYearSaturation = 1'000'000'000'000;
@@ -219,24 +221,39 @@ int64_t DaysInMonths(int64_t year, int64_t from, int64_t to) {
   return days;
 }
 
+// Leap years in [0, year) (negative counts below 0) by each rule.
+int64_t JulianLeapsBefore(int64_t year) { return FloorDiv(year + 3, 4); }
+int64_t GregorianLeapsBefore(int64_t year) {
+  return FloorDiv(year + 3, 4) - FloorDiv(year + 99, 100) +
+         FloorDiv(year + 399, 400);
+}
+
+// Days of the whole years from `first` up to `last` (excluded): years
+// before 1582 by the Julian rule, later ones by the Gregorian rule.
+int64_t DaysInYears(int64_t first, int64_t last) {
+  if (last <= first) return 0;
+  constexpr int64_t kReform = 1582;
+  int64_t days = 365 * (last - first);
+  int64_t julian_end = std::min(last, kReform);
+  if (first < julian_end) {
+    days += JulianLeapsBefore(julian_end) - JulianLeapsBefore(first);
+  }
+  int64_t gregorian_start = std::max(first, kReform);
+  if (gregorian_start < last) {
+    days += GregorianLeapsBefore(last) - GregorianLeapsBefore(gregorian_start);
+  }
+  return days;
+}
+
 int64_t DaysBetween(const Ymd& a, const Ymd& b) {
   if (a.year == b.year) {
     return DaysInMonths(a.year, a.month, b.month - 1) + b.day - a.day;
   }
   int64_t days = DaysInMonths(a.year, a.month, 12);
-  for (int64_t y = a.year + 1; y < b.year; ++y) {
-    days += YearLength(y, y < 1582);
-  }
+  days += DaysInYears(a.year + 1, b.year);
   days += DaysInMonths(b.year, 1, b.month - 1);
   return days + b.day - a.day;
 }
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-int64_t PositiveMod(int64_t a, int64_t b) { return a - b * FloorDiv(a, b); }
 
 char UnitLetter(std::string_view unit) {
   if (unit.size() != 1) return 0;
@@ -297,7 +314,10 @@ std::string ParseDateEntry(std::string_view typed) {
   TypedDate read = ReadTypedDate(typed);
   if (!read.readable) return PackDigits("00000000");
   Ymd date = read.date;
-  if (date.day > 0 && date.month > 0 && !read.year_in_full) {
+  // Only one- and two-digit years take the clock's century, as in the
+  // check: a three-digit year is the year as written, so that the date
+  // stored is the date that was checked.
+  if (date.day > 0 && date.month > 0 && date.year < 100 && !read.year_in_full) {
     int64_t clock = ClockYear();
     date.year += 100 * (clock / 100);
     if (date.year - clock > 49) {
@@ -428,7 +448,7 @@ int32_t DateDifference(std::string_view first, std::string_view second,
     default:
       break;
   }
-  return static_cast<int32_t>(std::max<int64_t>(count, 0));
+  return static_cast<int32_t>(std::clamp<int64_t>(count, 0, INT32_MAX));
 }
 
 int DayOfWeek(std::string_view packed_date) {

@@ -202,6 +202,18 @@ TEST_F(DatesTest, CountsDaysMonthsAndYears) {
   }
 }
 
+TEST_F(DatesTest, TextsLongerThanADateCountQuicklyAndSaturate) {
+  // Thirty bytes of 99: a "year" far beyond any calendar.
+  const std::string huge(30, static_cast<char>(128 + 99));
+  const std::string date = Date("20060101");
+  EXPECT_EQ(DateDifference(huge, date, "D"), INT32_MAX);
+  EXPECT_EQ(DateDifference(date, huge, "M"), INT32_MAX);
+  EXPECT_EQ(DateDifference(huge, date, "A"), INT32_MAX);
+  EXPECT_EQ(UnpackDigits(AddToDate(huge, -5, "D")), "99991231");
+  int weekday = DayOfWeek(huge);
+  EXPECT_TRUE(weekday >= 1 && weekday <= 7);
+}
+
 TEST_F(DatesTest, FindsTheDayOfTheWeek) {
   const std::pair<const char*, int> cases[] = {
       {"20060101", 7}, {"20060102", 1}, {"15821004", 4}, {"15821015", 5},
