@@ -111,6 +111,11 @@ class Checker {
         return Fail(where, "holds a control character");
       }
       int byte = Cp850ByteOf(static_cast<char32_t>(code));
+      // The console glyphs of the control codes (U+25BA ...) map to
+      // control bytes: refused like the controls themselves.
+      if ((byte >= 0 && byte < 0x20) || byte == 0x7F) {
+        return Fail(where, "holds a control character");
+      }
       if (byte < 0) {
         char hex[24];
         std::snprintf(hex, sizeof hex, "U+%04lX", code);

@@ -163,6 +163,8 @@ TEST(Dataset, BadValuesNameTheirPlaceAndLeaveNothing) {
        "communities[0].name: holds U+20AC, which code page 850 lacks"},
       {R"({"communities": [{"code": 1, "name": "A\nB"}]})",
        "communities[0].name: holds a control character"},
+      {R"({"communities": [{"code": 1, "tax_id": "ES►"}]})",
+       "communities[0].tax_id: holds a control character"},
       {R"({"communities": [{"code": 1, "special_columns": [{}, {}, {}, {}, {},
           {}, {}]}]})",
        "communities[0].special_columns: holds more than 6 elements"},
