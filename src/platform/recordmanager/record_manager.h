@@ -36,39 +36,44 @@ enum RecordOperation : int16_t {
 // Reads may carry a lock bias; they read like the plain operation.
 constexpr int16_t kLockBias = 200;
 
-// Statuses. What each one means for the SQLite engine (the same table is in
-// README.md, "Record manager statuses"):
+// Statuses of the SQLite engine. This is the one table of what each status
+// means; README.md ("Record manager statuses") shows the same.
 //
 //   0  success
 //   1  invalid operation: an operation code the engine does not know, or a
 //      lock bias on an operation that is not a read
 //   2  I/O error: SQLite failed (disk full, unreadable page, a file damaged
-//      after it was opened); create: the creation specification is
-//      inconsistent (record length 0 or over 1536, no keys or more than 24,
-//      more than 119 segments, a segment of length 0 or outside the record,
-//      a key longer than 255 bytes, a truncated buffer) or the file could not
-//      be written; insert: positions exhausted
+//      after it was opened), or no position block was given to open;
+//      create: the creation specification is inconsistent (record length 0
+//      or over 1536, no keys or more than 24, more than 119 segments, a
+//      segment of length 0 or outside the record, a key longer than 255
+//      bytes, a buffer shorter than its own layout) or the file could not be
+//      written; insert: the file has used up its 2^32 - 1 positions
 //   3  file not open: the position block names no file open in this engine
-//      (never opened, closed, reset, garbage, or from before a fork)
+//      (never opened, closed, reset, garbage, from another engine or from
+//      before a fork)
 //   4  key not found: get equal found no record with that key value
 //   5  duplicate key: insert or update would give a key without the
-//      duplicates flag a value another record already has
+//      duplicates flag a value that another record already has
 //   6  invalid key number: not a key of the file
-//   8  invalid positioning: next, previous, update, delete or get position
-//      without a current record (or after it was deleted); get direct with a
-//      position that holds no record
-//   9  end of file: no record beyond the current one (or none at all); the
-//      current record stays as it was
-//  12  file not found: open of a missing file; create or open in a missing
-//      directory; an empty file name
+//   8  invalid positioning: get next/previous before any record was read;
+//      update, delete or get position without a current record (also after
+//      it was deleted); get direct of a position that holds no record
+//   9  end of file: get next/previous found no further record, get greater
+//      (or equal), less (or equal), first or last found none; the current
+//      record stays as it was
+//  12  file not found: open of a missing file, a missing directory (open or
+//      create), an empty file name
 //  22  data buffer too short: a read returned only the first data_length
-//      bytes (the read still happened); insert or update got fewer bytes than
-//      the record length (nothing written); get direct got no position
+//      bytes (the read still happened and made the record current); insert
+//      or update got fewer bytes than the record length (nothing written);
+//      get direct got fewer than 4 bytes
 //  30  not a data file: open of an empty, foreign or damaged file
 //  59  file exists: create with key number -1 on an existing file
 //  84  record locked: a write found another process writing the file
-//  85  file locked: another process holds the file exclusively (open or
-//      read); create would overwrite a file that is in use
+//  85  file locked: another process holds the file exclusively (at open or
+//      read), or an exclusive open found the file in use; create would
+//      overwrite a file that is open
 enum RecordStatus : int16_t {
   kStatusOk = 0,
   kStatusInvalidOperation = 1,

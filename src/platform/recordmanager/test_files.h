@@ -4,6 +4,7 @@
 // Helpers for the record manager's tests: building creation
 // specifications and calling an engine with readable arguments.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -78,7 +79,7 @@ class FileClient {
   Reply Call(int16_t operation, std::string data, std::string key = "",
              int8_t key_number = 0, uint32_t capacity = 1536) {
     std::vector<uint8_t> data_buffer(std::max<size_t>(capacity, data.size()));
-    std::memcpy(data_buffer.data(), data.data(), data.size());
+    std::copy(data.begin(), data.end(), data_buffer.begin());
     std::vector<uint8_t> key_buffer(255, 0);
     std::memcpy(key_buffer.data(), key.data(),
                 std::min<size_t>(key.size(), 255));
