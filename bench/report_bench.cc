@@ -9,7 +9,9 @@
 // form: print file in the session directory, every community, copies 1; the
 // print program is not started. Peak memory is the process's maximum
 // resident set (getrusage), read right after the report, before the bare
-// pass.
+// pass. TARNEVOS_BENCH_COPIES sets the copies (default 1; -1 computes every
+// community without listing any, which separates the computation from the
+// pages).
 //
 //   report_bench [--benchmark_...]    (TARNEVOS_BENCH_ROOT=... optional)
 
@@ -158,7 +160,9 @@ void PrepareSession(const Installation& installation) {
   parameters.cutoff_date = PackDigits("20261231");
   parameters.range_from = PackDottedCode("1.0");
   parameters.range_to = PackDottedCode("9999.9999");
-  parameters.copies = 1;
+  const char* copies = std::getenv("TARNEVOS_BENCH_COPIES");
+  parameters.copies =
+      static_cast<int16_t>(copies != nullptr ? std::atoi(copies) : 1);
   platform::TEST_SetProgramRunner(
       [](std::string_view, const std::vector<std::string>&) {
         return platform::ProgramResult{true, 0, ""};
