@@ -28,16 +28,16 @@
 namespace tarnevos {
 namespace {
 
-using testing::CollectionSpec;
-using testing::CommunitySpec;
 using testing::FigureSlots;
 using testing::PackedCommunity;
 using testing::PackedDate;
 using testing::PackedUnit;
 using testing::ParseEuros;
-using testing::PaymentSpec;
-using testing::ReceiptTypeSpec;
-using testing::UnitSpec;
+using testing::TestCollection;
+using testing::TestCommunity;
+using testing::TestPayment;
+using testing::TestReceiptType;
+using testing::TestUnit;
 
 // Slots of a body line.
 enum Slot {
@@ -313,11 +313,11 @@ class SettlementReportTest : public ::testing::Test {
 
   // A community of `count` units with general coefficients shared evenly
   // (the first unit takes the odd millionths).
-  void AddCommunity(int code, int count, CommunitySpec spec = {}) {
-    spec.code = code;
-    data_.communities.push_back(spec);
+  void AddCommunity(int code, int count, TestCommunity community = {}) {
+    community.code = code;
+    data_.communities.push_back(community);
     for (int u = 1; u <= count; ++u) {
-      UnitSpec unit;
+      TestUnit unit;
       unit.community = code;
       unit.unit = u;
       unit.designation = "PIS " + std::to_string(u);
@@ -406,10 +406,10 @@ TEST_F(SettlementReportTest, PreviousBalanceFromReceiptTypesOfClassOne) {
       {FixedReceiptKey(1), 1}, {FixedReceiptKey(2), 0}, {FixedReceiptKey(3), 1},
       {FreeReceiptKey(12), 1}, {FreeReceiptKey(40), 2},
   };
-  UnitSpec& first = data_.units[0];
+  TestUnit& first = data_.units[0];
   first.receipts = {500, 300, 25, 0, 0, 0, 0, 0};
   first.free = {{{12, 200}, {99, 700}}};  // 99: a type THRebut does not know
-  UnitSpec& second = data_.units[1];
+  TestUnit& second = data_.units[1];
   second.receipts = {-100, 0, 0, 0, 0, 0, 0, 0};
   second.free = {{{2012, 1}, {40, 9}}};  // 2012 is looked up as type 12
   Install();
@@ -427,16 +427,16 @@ TEST_F(SettlementReportTest, AdministratorFeeInTheColumnOfItsHeading) {
   MutableRun().fee_vat_rate = {0, 21};
   MutableRun().fee_withholding_rate = {0, 15};
   MutableRun().administrator_lines[7] = "ES12345678Z";
-  CommunitySpec spec;
-  spec.monthly_fee = 30;
-  spec.fee_tax_type = 1;
-  spec.last_settlement = PackedDate(2026, 8, 31);
-  spec.tax_id = "ESH66778899";
-  spec.special[0] = {"ADMINISTRACIO", 1000000};
-  spec.has_headings = true;
-  spec.headings = "NET NETEJA                    HOB ADMINISTRACIO";
-  AddCommunity(1, 10, spec);
-  for (UnitSpec& unit : data_.units) unit.coefficients[1] = 100000;
+  TestCommunity community;
+  community.monthly_fee = 30;
+  community.fee_tax_type = 1;
+  community.last_settlement = PackedDate(2026, 8, 31);
+  community.tax_id = "ESH66778899";
+  community.special[0] = {"ADMINISTRACIO", 1000000};
+  community.has_headings = true;
+  community.headings = "NET NETEJA                    HOB ADMINISTRACIO";
+  AddCommunity(1, 10, community);
+  for (TestUnit& unit : data_.units) unit.coefficients[1] = 100000;
   Install();
   const auto lines = Report(1, 0, 1, 999);
 
@@ -454,10 +454,10 @@ TEST_F(SettlementReportTest, AdministratorFeeInTheColumnOfItsHeading) {
 }
 
 TEST_F(SettlementReportTest, FeeWithoutHeadingsGoesToColumnA) {
-  CommunitySpec spec;
-  spec.monthly_fee = 1000;
-  spec.last_settlement = PackedDate(2026, 10, 31);
-  AddCommunity(1, 4, spec);
+  TestCommunity community;
+  community.monthly_fee = 1000;
+  community.last_settlement = PackedDate(2026, 10, 31);
+  AddCommunity(1, 4, community);
   Install();
   const auto lines = Report(1, 0, 1, 999);
   EXPECT_EQ(Figure(LineStarting(lines, "TOTAL COMUNITAT"), kColA), 4000);
@@ -465,10 +465,10 @@ TEST_F(SettlementReportTest, FeeWithoutHeadingsGoesToColumnA) {
 }
 
 TEST_F(SettlementReportTest, NeverSettledCommunityIsChargedNoFee) {
-  CommunitySpec spec;
-  spec.monthly_fee = 3000;  // would be ~24,300 months from year 0
-  spec.last_settlement = testing::kNoDate;
-  AddCommunity(1, 2, spec);
+  TestCommunity community;
+  community.monthly_fee = 3000;  // would be ~24,300 months from year 0
+  community.last_settlement = testing::kNoDate;
+  AddCommunity(1, 2, community);
   Install();
   const auto lines = Report(1, 0, 1, 999);
   const std::string total = LineStarting(lines, "TOTAL COMUNITAT");
@@ -481,10 +481,10 @@ TEST_F(SettlementReportTest, NeverSettledCommunityIsChargedNoFee) {
 }
 
 TEST_F(SettlementReportTest, LargeFeeIsKeptExactBeyond32Bits) {
-  CommunitySpec spec;
-  spec.monthly_fee = 2000000000;  // 20 million euros a month per unit
-  spec.last_settlement = PackedDate(2026, 8, 31);
-  AddCommunity(1, 2, spec);
+  TestCommunity community;
+  community.monthly_fee = 2000000000;  // 20 million euros a month per unit
+  community.last_settlement = PackedDate(2026, 8, 31);
+  AddCommunity(1, 2, community);
   Install();
   Report(1, 0, 1, 999);
   // 2 x 2,000,000,000 x 3 = 12,000,000,000 hundredths.
@@ -528,7 +528,7 @@ TEST_F(SettlementReportTest,
 TEST_F(SettlementReportTest, UnitNumbersRepeatingModuloAThousand) {
   AddCommunity(1, 0);
   for (int u : {5, 1005}) {
-    UnitSpec unit;
+    TestUnit unit;
     unit.unit = u;
     unit.designation = "U" + std::to_string(u);
     unit.coefficients[0] = 500000;

@@ -34,7 +34,7 @@ inline std::string PackedDate(int year, int month, int day) {
 }
 inline const std::string kNoDate = std::string(4, static_cast<char>(128));
 
-struct ReceiptTypeSpec {
+struct TestReceiptType {
   std::string key;  // the one-byte code
   int16_t receipt_class = 0;
 };
@@ -44,7 +44,7 @@ struct SpecialColumn {
   int32_t coefficient_total = 0;
 };
 
-struct CommunitySpec {
+struct TestCommunity {
   int code = 1;
   std::string name = "PROVA*COMUNITAT";  // UTF-8
   int32_t monthly_fee = 0;
@@ -61,7 +61,7 @@ struct FreeEntry {
   int32_t amount = 0;
 };
 
-struct UnitSpec {
+struct TestUnit {
   int community = 1;
   int unit = 1;
   std::string designation = "PIS";
@@ -70,7 +70,7 @@ struct UnitSpec {
   std::array<FreeEntry, 2> free{};
 };
 
-struct CollectionSpec {
+struct TestCollection {
   int community = 1;
   int unit = 1;
   std::string date;  // packed
@@ -79,7 +79,7 @@ struct CollectionSpec {
   char type = 'C';
 };
 
-struct PaymentSpec {
+struct TestPayment {
   int community = 1;
   std::string date;  // packed
   int32_t amount = 0;
@@ -89,23 +89,23 @@ struct PaymentSpec {
 
 class TestData {
  public:
-  std::vector<ReceiptTypeSpec> receipt_types;
-  std::vector<CommunitySpec> communities;
-  std::vector<UnitSpec> units;
-  std::vector<CollectionSpec> collections;
-  std::vector<PaymentSpec> payments;
+  std::vector<TestReceiptType> receipt_types;
+  std::vector<TestCommunity> communities;
+  std::vector<TestUnit> units;
+  std::vector<TestCollection> collections;
+  std::vector<TestPayment> payments;
 
   // Creates ROOT/DADES/<file>.dat for the six files and fills them.
   // Returns the first failing record-manager status (0 when all went well).
   int16_t WriteFiles(const std::string& root) const {
     std::array<std::vector<std::string>, 6> records;
-    for (const ReceiptTypeSpec& type : receipt_types) {
+    for (const TestReceiptType& type : receipt_types) {
       std::string r = Blank(kThRebutLength);
       Put(r, field::kReceiptCode, type.key);
       Int16(r, field::kReceiptClass, type.receipt_class);
       records[0].push_back(r);
     }
-    for (const CommunitySpec& c : communities) {
+    for (const TestCommunity& c : communities) {
       std::string r = Blank(kFinquesLength);
       Put(r, field::kCommunityCode, PackedCommunity(c.code));
       Text(r, field::kCommunityName, 30, Cp850(c.name));
@@ -125,7 +125,7 @@ class TestData {
         records[2].push_back(h);
       }
     }
-    for (const UnitSpec& u : units) {
+    for (const TestUnit& u : units) {
       std::string r = Blank(kPropietLength);
       Put(r, field::kUnitCode, PackedUnit(u.community, u.unit));
       Text(r, field::kDesignation, 10, Cp850(u.designation));
@@ -139,7 +139,7 @@ class TestData {
       }
       records[3].push_back(r);
     }
-    for (const PaymentSpec& p : payments) {
+    for (const TestPayment& p : payments) {
       std::string r = Blank(kPagamLength);
       Put(r, field::kPaymentCommunity, PackedCommunity(p.community));
       Put(r, field::kPaymentDate, p.date);
@@ -148,7 +148,7 @@ class TestData {
       Put(r, field::kPaymentCode, PackedCommunity(p.code));
       records[4].push_back(r);
     }
-    for (const CollectionSpec& c : collections) {
+    for (const TestCollection& c : collections) {
       std::string r = Blank(kCobramLength);
       Put(r, field::kCollectionUnit, PackedUnit(c.community, c.unit));
       Put(r, field::kCollectionDate, c.date);
