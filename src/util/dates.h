@@ -18,19 +18,28 @@ std::string PackDigits(std::string_view digits);
 std::string UnpackDigits(std::string_view packed);
 
 // Reads a typed date (DDMMYY, DDMMYYYY, or three pieces separated by
-// ".", "/" or "-"). Unreadable -> packed "00000000". Two-digit years are
-// placed within 50 years of the computer's clock year.
+// ".", "/" or "-"; blanks inside a piece do not count). Unreadable ->
+// packed "00000000": a letter, one or three separators, or a piece too
+// large for its place in a packed date (day or month above 99, year above
+// 9999), however long the text. One- and two-digit years are placed within
+// 50 years of the computer's clock year; longer ones are taken as written.
+// Ranges are not checked (31/02 reads as it is).
 std::string ParseDateEntry(std::string_view typed);
-// True when the typed text is not a valid calendar date.
+// True when the typed text is not a valid calendar date (Gregorian leap
+// years; the days 5 to 14 October 1582 never existed), read as above.
 bool IsInvalidDateEntry(std::string_view typed);
 // Packed date -> "DDMMYY" (year near the clock's) or "DDMMYYYY"; "" when
 // day and month are 0 (empty or zero date).
 std::string DateToEntryText(std::string_view packed_date);
 
-// Adds days ("D"), months ("M") or years ("A"), either case.
+// Adds days ("D"), months ("M") or years ("A"), either case; another unit
+// or an amount of 0 gives the date unchanged. Month and year steps keep the
+// day within the month. Results past 9999 give 31 December 9999, before
+// year 0 1 January 0000.
 std::string AddToDate(std::string_view packed_date, int32_t amount,
                       std::string_view unit);
-// Days, months or completed years between two dates; never negative.
+// Days, months or completed years between two dates, in either order;
+// never negative, at most INT32_MAX; 0 for another unit.
 int32_t DateDifference(std::string_view first, std::string_view second,
                        std::string_view unit);
 // 1 Monday ... 7 Sunday.

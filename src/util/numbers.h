@@ -23,7 +23,12 @@ long double RoundHalfEven(long double value);
 int16_t ToInt16(long double value);
 
 // Formats `value` through an edit mask of 9 Z z * . , - + and literals; the
-// result is as long as the mask ("!" filled when the number cannot fit).
+// result is as long as the mask. A number the mask cannot hold is written
+// plainly, cut on the right, or as all "!" when its integer digits do not
+// fit; NaN and infinities give all "!"; an empty mask gives "". A value
+// that rounds to zero shows no sign. A floating minus (masks without a
+// sign position) goes to the leading position nearest the number, never
+// into the decimals.
 std::string FormatByMask(std::string_view mask, double value);
 // Formats an amount in hundredths of a euro in the current currency through
 // a mask built from `pattern` ("ZZ,ZZZ,ZZ9", "ZZ,ZZZ,ZZZ").

@@ -31,7 +31,8 @@ std::string PackDottedCode(std::string_view code);
 // Packed digits -> "12.5", dropping zero groups on the right.
 std::string FormatPackedCode(std::string_view packed);
 
-// Last-in-first-out stack of texts. PopText on an empty stack gives "".
+// Last-in-first-out stack of texts of any length. PopText on an empty stack
+// gives "".
 void PushText(std::string_view text);
 std::string PopText();
 
