@@ -12,11 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "console/hot_keys.h"
 #include "console/keyboard.h"
 #include "console/messages.h"
 #include "console/windows.h"
 #include "data/access_layer.h"
 #include "data/data_files.h"
+#include "data/lookup_list.h"
 #include "platform/console/console.h"
 #include "platform/console/terminal_console.h"
 #include "platform/system/paths.h"
@@ -85,6 +87,8 @@ int main() {
     return 0;
   }
   platform::SetConsole(terminal.get());
+  InstallHotKeyScreens();
+  InstallLookupRunner();
 
   std::string form_error;
   const bool forms_read = ReadFormFile(&form_error);
