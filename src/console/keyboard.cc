@@ -262,6 +262,9 @@ void ReadKey(KeyCode& key, int16_t& button, int16_t& row, int16_t& column) {
   if (event.kind == InputEvent::Kind::kKey) {
     pasted = event.pasted;
     int code = event.extended ? (event.key & 0xFFFF) : (event.key & 0xFF);
+    // Pasted text is typed, never obeyed: a line end or other control
+    // character inside a paste must not end or move the field.
+    if (pasted && !event.extended && code < 32) code = 0;
     if (event.extended) {
       if (code == Bits(key::kAltE)) {
         code = 213;  // the euro sign

@@ -245,6 +245,12 @@ TEST_F(KeyboardTest, HotKeysRunTheirScreenOnceAndTypeTheResult) {
   EXPECT_EQ(Next().key, key::kAltC);
   EXPECT_EQ(calendar_runs, 1);
   EXPECT_TRUE(TypeAhead().empty());
+  // A line end inside a paste is dropped, not taken as Enter.
+  con().PushPaste("12\r5");
+  EXPECT_EQ(Next().key, '1');
+  EXPECT_EQ(Next().key, '2');
+  EXPECT_EQ(Next().key, 0);
+  EXPECT_EQ(Next().key, '5');
   SetCalculatorScreen(nullptr);
   SetCalendarScreen(nullptr);
 }

@@ -66,6 +66,9 @@ TEST(CodepageTest, InvalidUtf8NeverCrashesAndKeepsTheValidRest) {
       {"\xF0\x9F\x98", ""},          // truncated four-byte sequence
       {"\xE2\x94\x80\xE2", "\xC4"},  // ─ then a truncated lead
       {std::string("\0z", 2), std::string("\0z", 2)},
+      {"\xC0\x80z", "z"},          // overlong NUL
+      {"\xED\xA0\x80w", "w"},      // a surrogate
+      {"\xF4\x90\x80\x80v", "v"},  // past U+10FFFF
   };
   for (const auto& [utf8, cp850] : cases) {
     EXPECT_EQ(Cp850(utf8), cp850);
