@@ -214,7 +214,8 @@ void ReadOperator(const Item* item, char& out) {
   if (item == nullptr || item->text.size() > 1) return;
   if (item->text.empty()) {
     out = ' ';
-  } else if (static_cast<unsigned char>(item->text[0]) >= 32) {
+  } else if (static_cast<unsigned char>(item->text[0]) >= 32 &&
+             item->text[0] != '"') {
     out = item->text[0];
   }
 }
