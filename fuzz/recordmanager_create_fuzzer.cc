@@ -1,7 +1,7 @@
 // Creates data files from arbitrary creation specifications and fills them
 // with arbitrary records. Input: a 2-byte length L, L bytes of
 // specification, then record bytes. Checks, besides "no crash": a refused
-// specification leaves no file; stat gives back exactly the specification;
+// specification leaves no file; stat gives back exactly the file description;
 // every key walks all inserted records in key-image order, forwards and
 // backwards.
 

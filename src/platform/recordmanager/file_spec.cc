@@ -11,7 +11,7 @@ uint16_t ReadU16(std::string_view bytes, size_t offset) {
 }
 
 // Reads the segments of one key starting at *offset; advances *offset and
-// *segment_count. False when the specification is inconsistent.
+// *segment_count. False when the file description is inconsistent.
 bool ParseKey(std::string_view bytes, uint16_t record_length, size_t* offset,
               size_t* segment_count, KeySpec* key) {
   bool more = true;

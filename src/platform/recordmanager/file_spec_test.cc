@@ -24,7 +24,7 @@ TEST(FileSpecTest, ReadsKeysSegmentsAndCollation) {
                {{{1, 4, kSegmentBinary}, {5, 6, kSegmentCollated}},
                 {{11, 2, kSegmentDuplicates}}},
                &table);
-  // Trailing bytes after the collating sequence are not part of the spec.
+  // Trailing bytes after the collating sequence are not part of the file description.
   std::optional<FileSpec> spec = ParseFileSpec(bytes + std::string(30, ' '));
   ASSERT_TRUE(spec);
   EXPECT_EQ(spec->record_length, 40);
