@@ -198,7 +198,7 @@ SplitName SplitFileName(const std::string& name) {
 }
 
 // The creation specification of a dictionary file (2-byte length, then
-// the specification) in a blank-filled buffer. A missing or short file
+// the file description) in a blank-filled buffer. A missing or short file
 // leaves blanks, which the record manager refuses.
 DataBuffer ReadDictionary(const std::string& suite_path) {
   DataBuffer buffer;

@@ -129,8 +129,8 @@ const FileLayout* FindFileLayout(std::string_view name);
 // number of keys (one: key 0) in a 16-byte header, then key 0's segments.
 constexpr uint16_t kDataPageSize = 4096;
 std::string CreationSpecification(const FileLayout& layout);
-// A dictionary file's contents: the specification's length (16-bit
-// little-endian) followed by the specification.
+// A dictionary file's contents: the file description's length (16-bit
+// little-endian) followed by the description itself.
 std::string DictionaryBytes(const FileLayout& layout);
 
 }  // namespace tarnevos
