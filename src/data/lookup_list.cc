@@ -113,6 +113,12 @@ class BrowseFile {
     return count == 0 || std::fread(out.data(), 1, count, file_) == count;
   }
 
+  // Writes out what was appended (before the list waits for a key, so the
+  // file on disk holds every line shown).
+  void Flush() {
+    if (file_ != nullptr) std::fflush(file_);
+  }
+
   // Appends at the end; false (nothing added) when it cannot be written.
   bool Append(std::string_view bytes) {
     if (size_ + static_cast<int64_t>(bytes.size()) >= kMaxFileEnd) {
@@ -122,8 +128,7 @@ class BrowseFile {
       memory_.append(bytes);
     } else if (std::fseek(file_, static_cast<long>(size_), SEEK_SET) != 0 ||
                std::fwrite(bytes.data(), 1, bytes.size(), file_) !=
-                   bytes.size() ||
-               std::fflush(file_) != 0) {
+                   bytes.size()) {
       return false;
     }
     size_ += static_cast<int64_t>(bytes.size());
@@ -481,6 +486,7 @@ class LookupListRun {
     for (;;) {
       SetColour("u");
       WriteRow(highlight_, CurrentText());
+      file_->Flush();
       const KeyCode key = WaitKey();
       SetColour("h");
       WriteRow(highlight_, CurrentText());
