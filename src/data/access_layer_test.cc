@@ -204,6 +204,16 @@ TEST_F(AccessLayerTest, AFailedCreationStopsWithItsOwnStatus) {
   EXPECT_FALSE(console_.ScreenContains(Cp850("NO ES POT")));
 }
 
+TEST_F(AccessLayerTest, ANameTooLongForTheKeyBufferStopsWithoutACall) {
+  std::vector<uint8_t> area(24);
+  int16_t status = -1;
+  OpenDataFile(504, std::string(300, 'N'), area.data(), area.size(), status);
+  EXPECT_EQ(g_stops, 1);
+  EXPECT_TRUE(manager_.CallsOf(rm::kOpOpen).empty());
+  EXPECT_NE(console_.snapshot.find("(11)"), std::string::npos)
+      << console_.snapshot;
+}
+
 TEST_F(AccessLayerTest, TheStopMessageFollowsTheLanguageAndDropsPendingKeys) {
   struct Case {
     const char* language;
