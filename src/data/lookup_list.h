@@ -63,8 +63,8 @@ const std::string& LookupChoiceText();
 int16_t LastChosenLookup();
 
 // F4 on a form field: runs the field's lookup and, when a record was
-// chosen, stores its code into the field (with the code layout of the list
-// where the choice was made). Returns 0 when something was stored, the
+// chosen, passes its code to the field (with the code layout of the list
+// where the choice was made). Returns 0 when a record was chosen, the
 // lookup's result otherwise. Has the form screen's LookupRunner signature.
 int16_t RunFieldLookup(int16_t lookup, int16_t form, int16_t field);
 // Installs RunFieldLookup as the form screen's F4 handler.

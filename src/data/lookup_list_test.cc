@@ -759,6 +759,16 @@ TEST_F(LookupListTest, BrokenBrowseFilesEndTheListInsteadOfFailing) {
   EXPECT_EQ(ListRows(console_.screens[0]), Lines(1, 2));
   EXPECT_EQ(ChosenCommunity(), 2);
 
+  // Without a temporary directory to write in, the lines are kept in
+  // memory and the list works the same.
+  TEST_MutableSession().tmp_dir = scratch_.path() + "missing/";
+  console_.screens.clear();
+  Keys({key::kDown, key::kUp, key::kDown, key::kEnter});
+  EXPECT_EQ(Run(1), 0);
+  EXPECT_EQ(ListRows(console_.screens[3]), Lines(1, 2));
+  EXPECT_EQ(ChosenCommunity(), 2);
+  TEST_MutableSession().tmp_dir = scratch_.path();
+
   // Random damage: whatever the bytes, the list opens, moves and closes.
   std::mt19937 random(7);
   for (int round = 0; round < 60; ++round) {
