@@ -21,34 +21,8 @@ if ! cmake --build "$build_dir" --target demo >"$build_dir/form_e2e_demo.log" 2>
 fi
 demo="$build_dir/demo"
 
-work=$(mktemp -d)
-socket="tarnevos-form-e2e-$$-$RANDOM"
-tmux_() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() {
-  tmux_ kill-server >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  echo "---- screen ----"
-  tmux_ capture-pane -p -t e2e 2>/dev/null
-  echo "----------------"
-  failures=$((failures + 1))
-}
-
-# Waits until the pane shows the text (fixed string), up to 20 seconds.
-wait_for() {
-  local text=$1 i
-  for ((i = 0; i < 200; i++)); do
-    tmux_ capture-pane -p -t e2e | grep -qF -- "$text" && return 0
-    sleep 0.1
-  done
-  fail "timed out waiting for: $text"
-  return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
+e2e_setup tarnevos-form
 
 session="$work/SESSIO"
 cp -r "$demo/SESSIO" "$session"

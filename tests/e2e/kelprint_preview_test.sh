@@ -18,36 +18,8 @@ if [[ ! -x "$kelprint" ]]; then
   exit 1
 fi
 
-work=$(mktemp -d)
-socket="kelprint-e2e-$$-$RANDOM"
-tmux_() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() {
-  tmux_ kill-server >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  echo "---- screen ----"
-  tmux_ capture-pane -p -t e2e 2>/dev/null
-  echo "----------------"
-  failures=$((failures + 1))
-}
-
-# Waits until the pane shows the text (fixed string), up to 10 seconds.
-wait_for() {
-  local text=$1 i
-  for ((i = 0; i < 100; i++)); do
-    if tmux_ capture-pane -p -t e2e | grep -qF -- "$text"; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  fail "timed out waiting for: $text"
-  return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
+e2e_setup kelprint
 
 # Three pages of 66 lines; each line names its page and line at column 1 and
 # has a mark at column 126, beyond an 80-column screen.

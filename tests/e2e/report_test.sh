@@ -37,36 +37,8 @@ for needed in "$demo/ROOT/DADES/FinquesH.dat" "$demo/BIN/KELPRINT" "$demo/SESSIO
   fi
 done
 
-work=$(mktemp -d)
-socket="tarnevos-report-e2e-$$-$RANDOM"
-tmux_() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() {
-  tmux_ kill-server >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  echo "---- screen ----"
-  tmux_ capture-pane -p -t e2e 2>/dev/null
-  echo "----------------"
-  failures=$((failures + 1))
-}
-
-# Waits until the pane shows the text (fixed string), up to 20 seconds.
-wait_for() {
-  local text=$1 i
-  for ((i = 0; i < 200; i++)); do
-    if tmux_ capture-pane -p -t e2e | grep -qF -- "$text"; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  fail "timed out waiting for: $text"
-  return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
+e2e_setup tarnevos-report
 
 # A copy of the session whose output goes to a text file (the settings file
 # is CP850 with CR LF: only the Sortida line changes).
