@@ -133,11 +133,20 @@ int16_t ExecuteRead(FileSlot& slot, int16_t& operation) {
     if (attempts == 1) {
       box_shown = MessageBox(24, Cp850(TextsForSession().locked));
     }
-    DataBuffer data;
-    data.fill(' ');
-    if (slot.record_area != nullptr) {
-      std::memcpy(data.data(), slot.record_area,
-                  std::min(record_length, slot.area_size));
+    // An area that holds a whole record is itself the primed buffer: the
+    // record manager reads straight into it, never past the record length.
+    // A shorter area is primed into a blank buffer and copied back cut.
+    const bool direct = slot.record_area != nullptr && record_length > 0 &&
+                        slot.area_size >= record_length;
+    DataBuffer buffer;
+    uint8_t* data = slot.record_area;
+    if (!direct) {
+      data = buffer.data();
+      std::memset(data, ' ', record_length);
+      if (slot.record_area != nullptr) {
+        std::memcpy(data, slot.record_area,
+                    std::min(record_length, slot.area_size));
+      }
     }
     uint32_t data_length = static_cast<uint32_t>(record_length);
     std::array<uint8_t, kKeyBufferSize + 1> key;
@@ -145,9 +154,9 @@ int16_t ExecuteRead(FileSlot& slot, int16_t& operation) {
     size_t key_length = std::min(slot.key_value.size(), kKeyBufferSize);
     std::memcpy(key.data(), slot.key_value.data(), key_length);
 
-    status = Call(operation, slot, data.data(), data_length, key.data(),
-                  key_length, slot.key_number);
-    CopyToRecordArea(slot, data.data(), data_length);
+    status = Call(operation, slot, data, data_length, key.data(), key_length,
+                  slot.key_number);
+    if (!direct) CopyToRecordArea(slot, data, data_length);
     KeepReturnedKey(slot, key.data());
 
     bool locked =

@@ -16,11 +16,15 @@ FileSlot* SlotAt(int slot) {
 }
 
 int FindFileSlot(int16_t handle) {
+  // Files are opened into the highest free slot, so the open ones sit at
+  // the top: scanning downwards finds them after a few steps. A handle is
+  // open in one slot at most, so the direction does not change the answer.
+  std::array<FileSlot, kFileSlotCount>& slots = Slots();
   int free_slot = 0;
-  for (int slot = 1; slot <= kFileSlotCount; ++slot) {
-    const FileSlot& entry = Slots()[slot - 1];
+  for (int slot = kFileSlotCount; slot >= 1; --slot) {
+    const FileSlot& entry = slots[slot - 1];
     if (entry.handle == 0) {
-      free_slot = slot;  // the last free one found wins
+      if (free_slot == 0) free_slot = slot;
     } else if (entry.handle == handle) {
       return slot;
     }

@@ -1,6 +1,7 @@
 #ifndef TARNEVOS_DATA_SCRIPTED_RECORD_MANAGER_H_
 #define TARNEVOS_DATA_SCRIPTED_RECORD_MANAGER_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -82,7 +83,10 @@ class ScriptedRecordManager : public platform::RecordManager {
     Reply reply = queue.front();
     queue.pop_front();
     if (reply.data) {
-      std::memcpy(data, reply.data->data(), reply.data->size());
+      // Like any record manager it never writes past the buffer's length;
+      // the length it reports may still claim more.
+      std::memcpy(data, reply.data->data(),
+                  std::min<size_t>(reply.data->size(), record.data_length));
       *data_length = static_cast<uint32_t>(reply.data->size());
     }
     if (reply.data_length) *data_length = *reply.data_length;

@@ -12,7 +12,7 @@ namespace {
 constexpr uint32_t kMagic = 0x4D525654;  // "TVRM"
 constexpr int kCheckedBytes = 24;
 constexpr int kCheckOffset = 24;
-constexpr int kUsedBytes = 28;
+static_assert(kCheckOffset + 4 == kBlockUsedBytes);
 
 void PutU32(uint8_t* at, uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -24,15 +24,24 @@ uint32_t GetU32(const uint8_t* at) {
   return value;
 }
 
-// A keyed 32-bit check (FNV-1a over the bytes, seeded and finished with the
-// engine's secret) so that stray bytes are not taken for a block.
+uint64_t GetU64(const uint8_t* at) {
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = value << 8 | at[i];
+  return value;
+}
+
+// A keyed 32-bit check (a multiply-xorshift mix of the bytes, eight at a
+// time, seeded and finished with the engine's secret) so that stray bytes
+// are not taken for a block.
 uint32_t CheckValue(const uint8_t* bytes, uint64_t secret) {
-  uint64_t hash = 0xcbf29ce484222325ULL ^ secret;
-  for (int i = 0; i < kCheckedBytes; ++i) {
-    hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+  uint64_t hash = secret ^ 0x9E3779B97F4A7C15ULL;
+  for (int i = 0; i < kCheckedBytes; i += 8) {
+    hash ^= GetU64(bytes + i);
+    hash *= 0xff51afd7ed558ccdULL;
+    hash ^= hash >> 32;
   }
   hash ^= secret >> 17;
-  hash *= 0xff51afd7ed558ccdULL;
+  hash *= 0xc4ceb9fe1a85ec53ULL;
   hash ^= hash >> 33;
   return static_cast<uint32_t>(hash);
 }
@@ -71,8 +80,10 @@ std::optional<BlockState> ReadBlock(const uint8_t* block, uint32_t engine_id,
   return state;
 }
 
+uint32_t BlockSlotHint(const uint8_t* block) { return GetU32(block + 8); }
+
 void ClearBlock(uint8_t* block) {
-  if (block != nullptr) std::memset(block, 0, kUsedBytes);
+  if (block != nullptr) std::memset(block, 0, kBlockUsedBytes);
 }
 
 }  // namespace tarnevos::platform

@@ -25,6 +25,9 @@ constexpr uint8_t kBlockPlaced = 0x01;
 // `position` is a record this block read or wrote and has not deleted.
 constexpr uint8_t kBlockCurrent = 0x02;
 
+// The bytes of a block that WriteBlock fills; the rest stays zero.
+constexpr int kBlockUsedBytes = 28;
+
 // Writes `state` into a 128-byte block (the rest of it is zeroed).
 void WriteBlock(uint8_t* block, uint32_t engine_id, uint64_t secret,
                 const BlockState& state);
@@ -33,6 +36,10 @@ void WriteBlock(uint8_t* block, uint32_t engine_id, uint64_t secret,
 // nullopt for anything else (including a null pointer).
 std::optional<BlockState> ReadBlock(const uint8_t* block, uint32_t engine_id,
                                     uint64_t secret);
+
+// The slot a block names, unchecked: only a hint for finding the file
+// whose last written block it may be.
+uint32_t BlockSlotHint(const uint8_t* block);
 
 // Makes a block unreadable for every engine.
 void ClearBlock(uint8_t* block);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -103,27 +104,30 @@ std::string SeekSql(size_t key, Seek kind) {
   std::string select = "SELECT position, data, " + column + " FROM records ";
   std::string up = " ORDER BY " + column + ", position";
   std::string down = " ORDER BY " + column + " DESC, position DESC";
+  // ?1 the image, ?2 the position, ?3 the number of rows; a statement
+  // leaves out what its kind does not use.
+  const std::string limit = " LIMIT ?3";
   switch (kind) {
     case Seek::kEqual:
-      return select + "WHERE " + column + " = ?1" + up + " LIMIT 1";
+      return select + "WHERE " + column + " = ?1" + up + limit;
     case Seek::kGreater:
-      return select + "WHERE " + column + " > ?1" + up + " LIMIT 1";
+      return select + "WHERE " + column + " > ?1" + up + limit;
     case Seek::kGreaterOrEqual:
-      return select + "WHERE " + column + " >= ?1" + up + " LIMIT 1";
+      return select + "WHERE " + column + " >= ?1" + up + limit;
     case Seek::kLess:
-      return select + "WHERE " + column + " < ?1" + down + " LIMIT 1";
+      return select + "WHERE " + column + " < ?1" + down + limit;
     case Seek::kLessOrEqual:
-      return select + "WHERE " + column + " <= ?1" + down + " LIMIT 1";
+      return select + "WHERE " + column + " <= ?1" + down + limit;
     case Seek::kFirst:
-      return select + up + " LIMIT 1";
+      return select + up + limit;
     case Seek::kLast:
-      return select + down + " LIMIT 1";
+      return select + down + limit;
     case Seek::kAfter:
       return select + "WHERE (" + column + ", position) > (?1, ?2)" + up +
-             " LIMIT ?3";
+             limit;
     case Seek::kBefore:
       return select + "WHERE (" + column + ", position) < (?1, ?2)" + down +
-             " LIMIT ?3";
+             limit;
   }
   return {};
 }
@@ -475,8 +479,8 @@ int16_t DataFile::ReadAt(uint32_t position, std::string* data) {
 }
 
 int16_t DataFile::Find(size_t key, Seek kind, std::string_view image,
-                       uint32_t position, int limit,
-                       std::vector<StoredRecord>* rows) {
+                       uint32_t position, int limit, RowBatch* rows) {
+  rows->size = 0;
   sqlite3_stmt* statement = SeekStatement(key, kind);
   if (statement == nullptr) return kStatusIoError;
   ResetOnExit reset(statement);
@@ -485,13 +489,13 @@ int16_t DataFile::Find(size_t key, Seek kind, std::string_view image,
   }
   if (kind == Seek::kAfter || kind == Seek::kBefore) {
     sqlite3_bind_int64(statement, 2, position);
-    sqlite3_bind_int(statement, 3, limit);
   }
+  sqlite3_bind_int(statement, 3, std::max(limit, 1));
   size_t used = 0;
   int rc;
   while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-    if (used == rows->size()) rows->emplace_back();
-    StoredRecord& row = (*rows)[used];
+    if (used == rows->rows.size()) rows->rows.emplace_back();
+    StoredRecord& row = rows->rows[used];
     if (!ColumnPosition(statement, 0, &row.position)) {
       rc = SQLITE_CORRUPT;
       break;
@@ -500,11 +504,8 @@ int16_t DataFile::Find(size_t key, Seek kind, std::string_view image,
     row.image.assign(ColumnBlob(statement, 2));
     ++used;
   }
-  rows->resize(used);
-  if (rc != SQLITE_DONE) {
-    rows->clear();
-    return ReadFailure(rc);
-  }
+  if (rc != SQLITE_DONE) return ReadFailure(rc);
+  rows->size = used;
   return kStatusOk;
 }
 

@@ -41,6 +41,16 @@ struct StoredRecord {
   std::string image;
 };
 
+// The rows one Find returned: the first `size` of `rows`. The rows past it
+// keep their strings so that the next batch reuses their memory.
+struct RowBatch {
+  std::vector<StoredRecord> rows;
+  size_t size = 0;
+
+  bool empty() const { return size == 0; }
+  const StoredRecord& operator[](size_t index) const { return rows[index]; }
+};
+
 enum class Seek {
   kEqual,           // first record whose image equals
   kGreater,         // first record whose image is greater
@@ -87,12 +97,15 @@ class DataFile {
 
   // The record at a position: 0, 8 (no such record), 2, 85.
   int16_t ReadAt(uint32_t position, std::string* data);
-  // Looks up records of key `key` (which must be valid). kAfter and kBefore
-  // return up to `limit` records after/before (image, position); the other
-  // kinds at most one and ignore `position` and `limit`. Status 0 (rows may
-  // be empty), 2, 85.
+  // Looks up records of key `key` (which must be valid), up to `limit` of
+  // them in key order from the first one found: kAfter and kBefore start
+  // after/before (image, position), going up or down; kEqual, kGreater,
+  // kGreaterOrEqual and kFirst go up from the record they find (kEqual only
+  // over records with that image); kLess, kLessOrEqual and kLast go down. Only
+  // kAfter and kBefore use `position`. Status 0 (the batch may be empty),
+  // 2, 85.
   int16_t Find(size_t key, Seek kind, std::string_view image, uint32_t position,
-               int limit, std::vector<StoredRecord>* rows);
+               int limit, RowBatch* rows);
 
   // Writes; each is one transaction. `record` is exactly record-length
   // bytes. Status 0, 5 duplicate key, 8 (update/delete: no such record), 84

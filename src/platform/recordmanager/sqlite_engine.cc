@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <random>
@@ -24,7 +25,10 @@ namespace {
 
 // The first read-ahead after a seek is small (a single next costs little
 // more than a point read); while the caller keeps stepping the batch
-// doubles up to kMaxReadAheadRows, or kReadAheadBytes of records.
+// doubles up to kMaxReadAheadRows, or kReadAheadBytes of records. A seek
+// upwards also fetches as many records as the caller stepped over after
+// the file's previous seek: callers that read a run of records (a unit's
+// collections, a community's units) read runs of much the same length.
 constexpr int kFirstReadAhead = 8;
 constexpr int kMaxReadAheadRows = 1024;
 constexpr size_t kReadAheadBytes = 256 * 1024;
@@ -104,7 +108,7 @@ struct ReadAhead {
   bool forward = true;
   int8_t key = 0;
   uint32_t anchor = 0;
-  std::vector<StoredRecord> rows;
+  RowBatch rows;
   size_t next = 0;
   int batch = kFirstReadAhead;
 };
@@ -118,6 +122,12 @@ struct OpenFile {
   bool cursor_known = false;
   BlockState cursor;
   std::string cursor_image;
+  // The bytes of that block: a block that still holds them is recognised
+  // without checking it again.
+  std::array<uint8_t, kBlockUsedBytes> cursor_block{};
+  // Steps upwards since the last seek upwards, and that count at the seek.
+  int steps_since_seek = 0;
+  int last_run = 0;
   // Caches, valid while `stamp` is the file's change stamp.
   bool stamp_known = false;
   ChangeStamp stamp;
@@ -195,10 +205,18 @@ class SqliteEngine final : public RecordManager {
   uint32_t epoch_;
   uint32_t next_generation_ = 1;
   std::vector<std::unique_ptr<OpenFile>> files_;
+  RowBatch scratch_;  // rows of reads that keep none
 };
 
 bool ValidKey(const OpenFile& file, int8_t key) {
   return key >= 0 && static_cast<size_t>(key) < file.file->spec().keys.size();
+}
+
+// The most records one read-ahead may hold.
+int MaxBatch(const OpenFile& file, size_t image_bytes) {
+  size_t row_bytes = file.file->spec().record_length + image_bytes + 64;
+  return std::max(1, std::min(kMaxReadAheadRows,
+                              static_cast<int>(kReadAheadBytes / row_bytes)));
 }
 
 int16_t SqliteEngine::Call(int16_t operation, uint8_t* position_block,
@@ -269,6 +287,17 @@ int16_t SqliteEngine::Call(int16_t operation, uint8_t* position_block,
 // ---- Open files ----------------------------------------------------------
 
 OpenFile* SqliteEngine::Find(const uint8_t* block, BlockState* state) {
+  if (block == nullptr) return nullptr;
+  // Most calls bring back the block this engine wrote last for the file.
+  const uint32_t hint = BlockSlotHint(block);
+  if (hint < files_.size() && files_[hint] != nullptr) {
+    OpenFile* file = files_[hint].get();
+    if (file->cursor_known &&
+        std::memcmp(block, file->cursor_block.data(), kBlockUsedBytes) == 0) {
+      *state = file->cursor;
+      return file;
+    }
+  }
   std::optional<BlockState> read = ReadBlock(block, engine_id_, secret_);
   if (!read || read->slot >= files_.size()) return nullptr;
   OpenFile* file = files_[read->slot].get();
@@ -381,6 +410,7 @@ void SqliteEngine::SetCursor(OpenFile& file, uint8_t* block,
   WriteBlock(block, engine_id_, secret_, state);
   file.cursor = state;
   file.cursor_image.assign(image);
+  std::memcpy(file.cursor_block.data(), block, kBlockUsedBytes);
   file.cursor_known = true;
 }
 
@@ -405,6 +435,26 @@ int16_t SqliteEngine::Deliver(OpenFile& file, uint8_t* block,
 
 // ---- Reads ----------------------------------------------------------------
 
+// The answer of a seek upwards, when the read-ahead holds it: its records
+// are a stretch of the key path with nothing between them, so a record
+// whose predecessor in the stretch lies below the image is the first one at
+// or above it. Moves the read-ahead on past that record; nullptr (and
+// nothing changed) when the stretch does not tell.
+const StoredRecord* SeekInReadAhead(ReadAhead& ahead, int8_t key,
+                                    std::string_view image, bool strictly) {
+  if (!ahead.valid || !ahead.forward || ahead.key != key) return nullptr;
+  const auto begin = ahead.rows.rows.begin();
+  const auto end = begin + static_cast<std::ptrdiff_t>(ahead.rows.size);
+  const auto at = std::partition_point(
+      begin, end, [image, strictly](const StoredRecord& row) {
+        return strictly ? row.image <= image : row.image < image;
+      });
+  if (at == begin || at == end) return nullptr;
+  ahead.next = static_cast<size_t>(at - begin) + 1;
+  ahead.anchor = at->position;
+  return &*at;
+}
+
 int16_t SqliteEngine::GetEqual(OpenFile& file, uint8_t* block,
                                const BlockState& state, int8_t key,
                                const Buffers& buffers) {
@@ -416,14 +466,13 @@ int16_t SqliteEngine::GetEqual(OpenFile& file, uint8_t* block,
   auto& cache = file.equal[key];
   auto hit = cache.find(image);
   if (hit == cache.end()) {
-    std::vector<StoredRecord> rows;
-    int16_t status = file.file->Find(key, Seek::kEqual, image, 0, 1, &rows);
+    int16_t status = file.file->Find(key, Seek::kEqual, image, 0, 1, &scratch_);
     if (status != kStatusOk) return status;
     EqualEntry entry;
-    entry.found = !rows.empty();
+    entry.found = !scratch_.empty();
     if (entry.found) {
-      entry.position = rows[0].position;
-      entry.data = std::move(rows[0].data);
+      entry.position = scratch_[0].position;
+      entry.data = scratch_[0].data;
     }
     size_t bytes = image.size() + entry.data.size() + 64;
     if (file.equal_bytes + bytes > kEqualCacheBytes) {
@@ -470,15 +519,44 @@ int16_t SqliteEngine::GetByKey(OpenFile& file, uint8_t* block,
   if (kind != Seek::kFirst && kind != Seek::kLast) {
     image = KeyImageOfValue(spec, key, buffers.KeyValue(spec.keys[key].length));
   }
-  std::vector<StoredRecord> rows;
-  int16_t status = file.file->Find(key, kind, image, 0, 1, &rows);
-  if (status == kStatusOk && rows.empty()) status = kStatusEndOfFile;
+  const bool upward = kind == Seek::kFirst || kind == Seek::kGreater ||
+                      kind == Seek::kGreaterOrEqual;
+  int limit = 1;
+  if (upward) {
+    file.last_run = file.steps_since_seek;
+    file.steps_since_seek = 0;
+    limit = std::min(file.last_run + 1, MaxBatch(file, image.size()));
+  }
+  // The records after the one found become the read-ahead of the steps
+  // that follow; the cache must be current before they are kept.
+  Revalidate(file);
+  ReadAhead& ahead = file.ahead;
+  if (kind == Seek::kGreater || kind == Seek::kGreaterOrEqual) {
+    const StoredRecord* found =
+        SeekInReadAhead(ahead, key, image, kind == Seek::kGreater);
+    if (found != nullptr) {
+      return Deliver(file, block, state, key, found->position, found->data,
+                     found->image, buffers);
+    }
+  }
+  ahead.valid = false;
+  int16_t status = file.file->Find(key, kind, image, 0, limit, &ahead.rows);
+  if (status == kStatusOk && ahead.rows.empty()) status = kStatusEndOfFile;
   if (status != kStatusOk) {
     buffers.SetReturned(0);
     return status;
   }
-  return Deliver(file, block, state, key, rows[0].position, rows[0].data,
-                 rows[0].image, buffers);
+  const StoredRecord& row = ahead.rows[0];
+  if (upward && ahead.rows.size > 1) {
+    ahead.valid = true;
+    ahead.forward = true;
+    ahead.key = key;
+    ahead.anchor = row.position;
+    ahead.next = 1;
+    ahead.batch = std::max(limit, kFirstReadAhead);
+  }
+  return Deliver(file, block, state, key, row.position, row.data, row.image,
+                 buffers);
 }
 
 int16_t SqliteEngine::CursorImage(OpenFile& file, const BlockState& state,
@@ -512,14 +590,11 @@ int16_t SqliteEngine::Step(OpenFile& file, uint8_t* block,
   ReadAhead& ahead = file.ahead;
   bool continues = ahead.valid && ahead.forward == forward &&
                    ahead.key == key && ahead.anchor == state.position;
-  if (!continues || ahead.next >= ahead.rows.size()) {
+  if (!continues || ahead.next >= ahead.rows.size) {
     int batch = kFirstReadAhead;
     if (continues) {
-      size_t row_bytes = file.file->spec().record_length + image.size() + 64;
-      int by_bytes = static_cast<int>(kReadAheadBytes / row_bytes);
-      batch =
-          std::max(kFirstReadAhead,
-                   std::min({ahead.batch * 2, kMaxReadAheadRows, by_bytes}));
+      batch = std::max(kFirstReadAhead,
+                       std::min(ahead.batch * 2, MaxBatch(file, image.size())));
     }
     status = file.file->Find(key, forward ? Seek::kAfter : Seek::kBefore, image,
                              state.position, batch, &ahead.rows);
@@ -535,6 +610,7 @@ int16_t SqliteEngine::Step(OpenFile& file, uint8_t* block,
   }
   const StoredRecord& row = ahead.rows[ahead.next++];
   ahead.anchor = row.position;
+  if (forward) ++file.steps_since_seek;
   return Deliver(file, block, state, key, row.position, row.data, row.image,
                  buffers);
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -650,6 +652,81 @@ TEST_F(EngineTest, AFileSwitchedToARollbackJournalStillSeesOtherWriters) {
   EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J103", 2));
   EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J104", 1));
   EXPECT_EQ(client_.Get(kOpGetEqual, "J110").data, Record("J110", 5));
+}
+
+TEST_F(EngineTest, SeeksAndStepsAgreeWithAModelOfTheFile) {
+  // Runs of duplicates on key 1, read in a random walk of seeks upwards and
+  // runs of steps, the way reports read: most seeks are answered from the
+  // records read ahead. Another connection inserts now and then. Every
+  // answer must be what the file holds.
+  struct Entry {
+    uint16_t number;
+    std::string code;
+  };
+  std::vector<Entry> model;  // in key 1 order: number, then insertion
+  int serial = 0;
+  auto next_code = [&serial] {
+    return "G" + std::to_string(1000 + serial++).substr(1);
+  };
+  std::vector<std::string> records;
+  for (uint16_t number = 2; number <= 120; number += 2) {
+    for (int i = 0; i < number % 7 + 1; ++i) {
+      model.push_back({number, next_code()});
+      records.push_back(Record(model.back().code, number));
+    }
+  }
+  OpenWith(records);
+  std::unique_ptr<RecordManager> elsewhere = MakeSqliteRecordManager();
+  FileClient writer(*elsewhere);
+  ASSERT_EQ(writer.Open(Path()), kStatusOk);
+
+  std::mt19937 random(20261208);
+  auto below = [&random](int limit) {
+    return static_cast<int>(random() % static_cast<unsigned>(limit));
+  };
+  ASSERT_EQ(client_.Get(kOpGetGreaterOrEqual, Number(0), 1).data.substr(0, 4),
+            model.front().code);
+  size_t current = 0;
+  for (int move = 0; move < 3000; ++move) {
+    const int what = below(20);
+    if (what < 8) {
+      const bool greater = what < 3;
+      const uint16_t value = static_cast<uint16_t>(below(124));
+      auto found = std::partition_point(
+          model.begin(), model.end(), [&](const Entry& entry) {
+            return greater ? entry.number <= value : entry.number < value;
+          });
+      Reply reply = client_.Get(greater ? kOpGetGreater : kOpGetGreaterOrEqual,
+                                Number(value), 1);
+      if (found == model.end()) {
+        ASSERT_EQ(reply.status, kStatusEndOfFile) << move;
+        continue;
+      }
+      ASSERT_EQ(reply.status, kStatusOk) << move;
+      ASSERT_EQ(reply.data.substr(0, 4), found->code)
+          << "move " << move << (greater ? ": greater " : ": from ") << value;
+      current = static_cast<size_t>(found - model.begin());
+    } else if (what < 19) {
+      for (int steps = below(12) + 1; steps > 0; --steps) {
+        Reply reply = client_.Step(kOpGetNext, 1);
+        if (current + 1 == model.size()) {
+          ASSERT_EQ(reply.status, kStatusEndOfFile) << move;
+          break;
+        }
+        ASSERT_EQ(reply.status, kStatusOk) << move;
+        ASSERT_EQ(reply.data.substr(0, 4), model[++current].code) << move;
+      }
+    } else {
+      const uint16_t number = static_cast<uint16_t>(below(124));
+      Entry entry{number, next_code()};
+      ASSERT_EQ(writer.Insert(Record(entry.code, number)), kStatusOk);
+      auto at = std::partition_point(
+          model.begin(), model.end(),
+          [number](const Entry& e) { return e.number <= number; });
+      if (static_cast<size_t>(at - model.begin()) <= current) ++current;
+      model.insert(at, entry);
+    }
+  }
 }
 
 TEST_F(EngineTest, ACopiedPositionBlockReturnsToItsPlace) {
