@@ -1,6 +1,7 @@
 #include "util/numbers.h"
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +69,14 @@ bool IsSignPosition(char c) { return c == '-' || c == '+'; }
 // Decimal digits of a non-negative integer-valued number; "" for 0.
 std::string IntegerDigits(long double value) {
   if (value < 1) return "";
+  // Whole numbers that fit 64 bits (every amount) are converted exactly
+  // without going through printf's floating-point path.
+  if (value < 18446744073709551616.0L && value == std::floor(value)) {
+    char text[24];
+    const auto result =
+        std::to_chars(text, text + sizeof text, static_cast<uint64_t>(value));
+    return std::string(text, result.ptr);
+  }
   int length = std::snprintf(nullptr, 0, "%.0Lf", value);
   if (length <= 0) return "";
   std::string digits(static_cast<size_t>(length) + 1, '\0');

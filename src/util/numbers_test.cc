@@ -131,6 +131,16 @@ TEST_F(NumbersTest, OverflowShowsThePlainNumberOrExclamationMarks) {
       {"ZZ9", -std::numeric_limits<double>::infinity(), "!!!"},
       {"9", std::numeric_limits<double>::max(), "!"},
   });
+  // Around 2^64 (18446744073709551616) the digits come from two different
+  // conversions; both must give every digit.
+  ExpectMasks({
+      {"99999999999999999999", 18446744073709549568.0, "18446744073709549568"},
+      {"99999999999999999999", 18446744073709551616.0, "18446744073709551616"},
+      {"999999999999999999999", 36893488147419103232.0,
+       "036893488147419103232"},
+      {"99999999999999999999", 147573952589676412928.0, "!!!!!!!!!!!!!!!!!!!!"},
+      {"9999999999999999.99", 12345678901234.56, "0012345678901234'56"},
+  });
   std::string long_decimals = "9." + std::string(6000, '9');
   EXPECT_EQ(FormatByMask(long_decimals, 1), std::string(6002, '!'));
   EXPECT_EQ(FormatByMask(long_decimals, 0), "0'" + std::string(6000, '0'));

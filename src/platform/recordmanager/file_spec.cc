@@ -114,6 +114,18 @@ std::string KeyValueOf(const FileSpec& spec, size_t key,
   return value;
 }
 
+void CopyKeyValue(const FileSpec& spec, size_t key, std::string_view record,
+                  uint8_t* out, size_t capacity) {
+  if (key >= spec.keys.size()) return;
+  size_t at = 0;
+  for (const SegmentSpec& segment : spec.keys[key].segments) {
+    for (size_t i = 0; i < segment.length && at < capacity; ++i, ++at) {
+      const size_t from = segment.offset + i;
+      out[at] = from < record.size() ? static_cast<uint8_t>(record[from]) : 0;
+    }
+  }
+}
+
 std::string KeyImageOfValue(const FileSpec& spec, size_t key,
                             std::string_view value) {
   std::string image;

@@ -67,6 +67,10 @@ std::optional<FileSpec> ParseFileSpec(std::string_view bytes);
 std::string KeyValueOf(const FileSpec& spec, size_t key,
                        std::string_view record);
 
+// KeyValueOf written into `out`, cut to its first `capacity` bytes.
+void CopyKeyValue(const FileSpec& spec, size_t key, std::string_view record,
+                  uint8_t* out, size_t capacity);
+
 // The key image of a key value: bytes whose plain comparison (memcmp, then
 // length) is the key's order. Binary segments are little-endian unsigned
 // integers, so their bytes are reversed; collated segments go through the

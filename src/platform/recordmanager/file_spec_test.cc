@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+
 #include "platform/recordmanager/test_files.h"
 
 namespace tarnevos::platform {
@@ -24,7 +27,8 @@ TEST(FileSpecTest, ReadsKeysSegmentsAndCollation) {
                {{{1, 4, kSegmentBinary}, {5, 6, kSegmentCollated}},
                 {{11, 2, kSegmentDuplicates}}},
                &table);
-  // Trailing bytes after the collating sequence are not part of the file description.
+  // Trailing bytes after the collating sequence are not part of the file
+  // description.
   std::optional<FileSpec> spec = ParseFileSpec(bytes + std::string(30, ' '));
   ASSERT_TRUE(spec);
   EXPECT_EQ(spec->record_length, 40);
@@ -129,6 +133,17 @@ TEST(FileSpecTest, RecordImagesMatchValueImages) {
   // A record shorter than its segments reads as zero bytes.
   EXPECT_EQ(KeyValueOf(*spec, 0, "\x05"), std::string("\0\0\x05\0\0\0", 6));
   EXPECT_EQ(KeyValueOf(*spec, 3, record), "");
+  // Copied into a caller's key buffer: the same bytes, cut to its length.
+  for (std::string_view from :
+       {std::string_view(record), std::string_view("\x05")}) {
+    for (size_t capacity : {size_t{0}, size_t{3}, size_t{6}}) {
+      std::string buffer(8, '#');
+      CopyKeyValue(*spec, 0, from, reinterpret_cast<uint8_t*>(buffer.data()),
+                   capacity);
+      EXPECT_EQ(buffer, KeyValueOf(*spec, 0, from).substr(0, capacity) +
+                            std::string(8 - capacity, '#'));
+    }
+  }
 }
 
 }  // namespace

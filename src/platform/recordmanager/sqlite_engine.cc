@@ -400,9 +400,8 @@ void SqliteEngine::ReturnKeyValue(const OpenFile& file, int8_t key,
                                   std::string_view record,
                                   const Buffers& buffers) const {
   if (buffers.key == nullptr) return;
-  std::string value = KeyValueOf(file.file->spec(), key, record);
-  std::memcpy(buffers.key, value.data(),
-              std::min<size_t>(value.size(), buffers.key_length));
+  CopyKeyValue(file.file->spec(), static_cast<size_t>(key), record, buffers.key,
+               buffers.key_length);
 }
 
 void SqliteEngine::SetCursor(OpenFile& file, uint8_t* block,
