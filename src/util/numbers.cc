@@ -260,7 +260,11 @@ std::string FormatByMask(std::string_view mask, double value) {
   return out;
 }
 
-std::string FormatAmount(std::string_view pattern, double amount) {
+namespace {
+
+// The mask that shows an amount of `pattern` in `currency`: the pattern's
+// fill, thousands, sign and decimals, with the decimals the currency needs.
+std::string AmountMask(std::string_view pattern, char currency) {
   const size_t width = pattern.size();
   char fill = 'Z';
   bool thousands = false;
@@ -301,12 +305,7 @@ std::string FormatAmount(std::string_view pattern, double amount) {
     }
   }
 
-  long double value = static_cast<long double>(amount) / 100;
-  if (CurrentCurrency() == 'P') {
-    value *= static_cast<long double>(kPesetasPerEuro);
-  } else {
-    decimal_chars += decimal_chars == 0 ? 3 : 2;
-  }
+  if (currency != 'P') decimal_chars += decimal_chars == 0 ? 3 : 2;
   if (decimal_chars > 0) {
     mask += "." + std::string(decimal_chars - 1, show_zero ? '9' : 'Z');
     mask = Rightmost(mask, width);
@@ -318,7 +317,29 @@ std::string FormatAmount(std::string_view pattern, double amount) {
       mask = Rightmost(mask + sign, width);
     }
   }
-  return FormatByMask(mask, static_cast<double>(value));
+  return mask;
+}
+
+}  // namespace
+
+std::string FormatAmount(std::string_view pattern, double amount) {
+  // A report formats thousands of amounts with a handful of patterns: the
+  // last mask made is kept.
+  struct LastMask {
+    std::string pattern;
+    char currency = 0;
+    std::string mask;
+  };
+  static LastMask last;
+  const char currency = CurrentCurrency();
+  if (last.currency != currency || last.pattern != pattern) {
+    last.mask = AmountMask(pattern, currency);
+    last.pattern.assign(pattern);
+    last.currency = currency;
+  }
+  long double value = static_cast<long double>(amount) / 100;
+  if (currency == 'P') value *= static_cast<long double>(kPesetasPerEuro);
+  return FormatByMask(last.mask, static_cast<double>(value));
 }
 
 bool IsInvalidNumberEntry(std::string_view text, std::string_view mask) {
