@@ -125,9 +125,8 @@ struct OpenFile {
   // The bytes of that block: a block that still holds them is recognised
   // without checking it again.
   std::array<uint8_t, kBlockUsedBytes> cursor_block{};
-  // Steps upwards since the last seek upwards, and that count at the seek.
+  // Steps upwards since the last seek upwards.
   int steps_since_seek = 0;
-  int last_run = 0;
   // Caches, valid while `stamp` is the file's change stamp.
   bool stamp_known = false;
   ChangeStamp stamp;
@@ -522,9 +521,8 @@ int16_t SqliteEngine::GetByKey(OpenFile& file, uint8_t* block,
                       kind == Seek::kGreaterOrEqual;
   int limit = 1;
   if (upward) {
-    file.last_run = file.steps_since_seek;
+    limit = std::min(file.steps_since_seek + 1, MaxBatch(file, image.size()));
     file.steps_since_seek = 0;
-    limit = std::min(file.last_run + 1, MaxBatch(file, image.size()));
   }
   // The records after the one found become the read-ahead of the steps
   // that follow; the cache must be current before they are kept.
