@@ -1,6 +1,5 @@
-// The data files through the access layer, on a large generated
-// installation (1,000 communities x 30 units x 5 years, about 1.8 million
-// collections):
+// The data files through the access layer, on the large generated
+// installation of installation.h:
 //   - generating and loading it with the data tool's code;
 //   - get-equal reads of THRebut by its one-byte key;
 //   - get-greater-or-equal, then get-next steps along CobramH, as the
@@ -10,12 +9,10 @@
 //
 //   data_bench [--benchmark_...]
 //
-// TARNEVOS_BENCH_ROOT=DIR uses an installation already there instead of
-// generating one (the generation is then not measured).
+// With TARNEVOS_BENCH_ROOT=DIR the generation is not measured.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -26,40 +23,16 @@
 
 #include "data/access_layer.h"
 #include "data/data_files.h"
-#include "keldades/generate.h"
-#include "keldades/store.h"
+#include "installation.h"
 #include "settings/session.h"
 
 namespace tarnevos {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr int kCommunities = 1000;
-constexpr int kUnits = 30;
-constexpr int kYears = 5;
-
-struct Installation {
-  std::string root;     // ends with "/"
-  std::string scratch;  // removed at the end when not empty
-  bool ready = false;
-};
+using bench::Installation;
 
 Installation& TheInstallation() {
-  static Installation installation = [] {
-    Installation made;
-    const char* given = std::getenv("TARNEVOS_BENCH_ROOT");
-    if (given != nullptr && *given != '\0') {
-      made.root = keldades::RootPath(given);
-    } else {
-      made.scratch = (fs::temp_directory_path() /
-                      ("tarnevos-data-bench-" + std::to_string(::getpid())))
-                         .string() +
-                     "/";
-      made.root = made.scratch;
-    }
-    return made;
-  }();
+  static Installation installation = bench::ChooseInstallation("data-bench");
   return installation;
 }
 
@@ -78,44 +51,32 @@ Figures& Results() {
 void BM_GenerateAndLoad(benchmark::State& state) {
   Installation& installation = TheInstallation();
   for (auto _ : state) {
-    if (installation.scratch.empty()) {
+    if (installation.given) {
       state.SkipWithError("TARNEVOS_BENCH_ROOT given: nothing generated");
       break;
     }
-    keldades::GenerateOptions options;
-    options.communities = kCommunities;
-    options.units = kUnits;
-    options.years = kYears;
-    options.seed = 1;
-    keldades::WriteCounts counts;
     std::string error;
     const auto start = std::chrono::steady_clock::now();
-    if (!keldades::Generate(installation.root, options, counts, error)) {
+    Results().generated_records =
+        bench::GenerateInstallation(installation, error);
+    if (Results().generated_records == 0) {
       state.SkipWithError(error.c_str());
       break;
     }
     Results().generate_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
             .count();
-    for (uint64_t count : counts.records) {
-      Results().generated_records += count;
-    }
     state.counters["records"] =
         static_cast<double>(Results().generated_records);
     state.counters["records_per_s"] =
         static_cast<double>(Results().generated_records) /
         Results().generate_seconds;
   }
-  installation.ready = fs::exists(installation.root + "DADES/CobramH.dat");
 }
 
 // Opens the six files through the layer as the program does.
 bool OpenInstallation(benchmark::State& state) {
-  if (!TheInstallation().ready) {
-    TheInstallation().ready =
-        fs::exists(TheInstallation().root + "DADES/CobramH.dat");
-  }
-  if (!TheInstallation().ready) {
+  if (!TheInstallation().HasData()) {
     state.SkipWithError("no installation");
     return false;
   }
@@ -175,7 +136,7 @@ void BM_CobramStepping(benchmark::State& state) {
 
 // One open statement over the same rows in key order.
 void BM_BareSqliteScan(benchmark::State& state) {
-  if (!TheInstallation().ready) {
+  if (!TheInstallation().HasData()) {
     state.SkipWithError("no installation");
     return;
   }
@@ -266,10 +227,6 @@ int main(int argc, char** argv) {
         figures.steps_per_second, figures.bare_rows_per_second, share,
         share >= 0.25 ? "met" : "missed");
   }
-  const tarnevos::Installation& installation = tarnevos::TheInstallation();
-  std::error_code error;
-  if (!installation.scratch.empty()) {
-    std::filesystem::remove_all(installation.scratch, error);
-  }
+  tarnevos::bench::RemoveScratch(tarnevos::TheInstallation());
   return 0;
 }

@@ -1,16 +1,15 @@
 // The settlement report over a large generated installation, against one
 // bare SQLite pass that reads every record the report needs once.
 //
-// The installation comes from TARNEVOS_BENCH_ROOT (a root directory with
-// DADES/*.dat, e.g. made by `keldades generate ROOT --communities 1000
-// --units 30 --years 5`); without it the benchmark runs that command itself
-// with the keldades program built beside it, in a temporary directory that
-// it removes at the end. The report runs as the program runs it after the
-// form: print file in the session directory, every community, copies 1; the
-// print program is not started. Peak memory is the process's maximum
-// resident set (getrusage), read right after the report, before the bare
-// pass. TARNEVOS_BENCH_COPIES sets the copies (default 1; -1 computes every
-// community without listing any, which separates the computation from the
+// The installation is the generated one of installation.h, made in a
+// temporary folder removed at the end, or the one TARNEVOS_BENCH_ROOT names
+// (a root folder with DADES/*.dat, e.g. made by `keldades generate ROOT
+// --communities 1000 --units 30 --years 5`). The report runs as the program
+// runs it after the form: print file in the session directory, every community,
+// copies 1; the print program is not started. Peak memory is the process's
+// maximum resident set (getrusage), read right after the report, before the
+// bare pass. TARNEVOS_BENCH_COPIES sets the copies (default 1; -1 computes
+// every community without listing any, which separates the computation from the
 // pages). Each side runs kRepetitions times and the figures are the best
 // run of each, so that a neighbour's burst on a shared machine does not
 // decide the ratio.
@@ -20,19 +19,18 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "console/form_table.h"
 #include "data/access_layer.h"
 #include "data/data_files.h"
+#include "installation.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
 #include "report/settlement.h"
@@ -47,61 +45,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kCommunities = 1000;
-constexpr int kUnits = 30;
-constexpr int kYears = 5;
 constexpr int kRepetitions = 3;
 
-struct Installation {
-  std::string root;     // ends with "/"
+struct Installation : bench::Installation {
   std::string session;  // ends with "/"
-  std::string scratch;  // removed at the end when not empty
   bool ready = false;
 };
 
-std::string Directory(const std::string& path) {
-  return path.empty() || path.back() == '/' ? path : path + "/";
-}
-
-std::string OwnDirectory() {
-  std::error_code error;
-  fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string("./") : self.parent_path().string() + "/";
-}
-
 Installation Prepare() {
   Installation installation;
-  const char* given = std::getenv("TARNEVOS_BENCH_ROOT");
-  installation.scratch =
-      (fs::temp_directory_path() /
-       ("tarnevos-report-bench-" + std::to_string(::getpid())))
-          .string() +
-      "/";
-  fs::create_directories(installation.scratch + "SESSIO");
+  static_cast<bench::Installation&>(installation) =
+      bench::ChooseInstallation("report-bench");
   installation.session = installation.scratch + "SESSIO/";
-  if (given != nullptr && *given != '\0') {
-    installation.root = Directory(given);
-  } else {
-    installation.root = installation.scratch + "ROOT/";
-    std::vector<std::string> arguments = {
-        "generate",      installation.root,
-        "--communities", std::to_string(kCommunities),
-        "--units",       std::to_string(kUnits),
-        "--years",       std::to_string(kYears)};
+  fs::create_directories(installation.session);
+  if (!installation.given) {
     std::fprintf(stderr,
                  "generating %d communities x %d units x %d years in %s\n",
-                 kCommunities, kUnits, kYears, installation.root.c_str());
-    // The data tool is built beside the benchmarks' folder.
-    std::string tool = OwnDirectory() + "../tools/keldades/keldades";
-    if (!fs::exists(tool)) tool = OwnDirectory() + "tools/keldades/keldades";
-    platform::ProgramResult result = platform::RunProgram(tool, arguments);
-    if (!result.started || result.exit_code != 0) {
-      std::fprintf(stderr, "cannot generate the installation with %s (%s)\n",
-                   tool.c_str(), result.error.c_str());
-      return installation;
+                 bench::kCommunities, bench::kUnits, bench::kYears,
+                 installation.root.c_str());
+    std::string error;
+    if (bench::GenerateInstallation(installation, error) == 0) {
+      std::fprintf(stderr, "cannot generate the installation: %s\n",
+                   error.c_str());
     }
   }
-  installation.ready = fs::exists(installation.root + "DADES/PropietH.dat");
+  installation.ready = installation.HasData();
   if (!installation.ready) {
     std::fprintf(stderr, "no data files in %sDADES\n",
                  installation.root.c_str());
@@ -292,9 +260,6 @@ int main(int argc, char** argv) {
         figures.report_peak_mib,
         static_cast<double>(figures.print_bytes) / 1e6);
   }
-  const tarnevos::Installation& installation = tarnevos::TheInstallation();
-  std::error_code error;
-  if (!installation.scratch.empty())
-    std::filesystem::remove_all(installation.scratch, error);
+  tarnevos::bench::RemoveScratch(tarnevos::TheInstallation());
   return 0;
 }
