@@ -27,23 +27,12 @@ constexpr char kCalendarKeys[] =
     "4d00,4b00,5000,4800,5100,4900,4700,4f00,2100,1b";
 
 // Weekday initials, Monday first.
-struct WeekdayHeading {
-  std::string_view language;
-  std::string_view initials;
-};
-constexpr WeekdayHeading kWeekdayHeadings[] = {
-    {"SPA", " L  M  X  J  V  S  D"},
-    {"GLG", " L  M  X  J  V  S  D"},
-    {"OCI", "DL DT DC DJ DD DS DG"},
-};
-constexpr std::string_view kCatalanWeekdays = "DL DT DC DJ DV DS DG";
+constexpr PerLanguage<std::string_view> kWeekdayInitials = {
+    "DL DT DC DJ DV DS DG", " L  M  X  J  V  S  D", " L  M  X  J  V  S  D",
+    "DL DT DC DJ DD DS DG"};
 
 std::string_view WeekdayInitials() {
-  const std::string& language = Session().language;
-  for (const WeekdayHeading& heading : kWeekdayHeadings) {
-    if (language == heading.language) return heading.initials;
-  }
-  return kCatalanWeekdays;
+  return ForLanguage(kWeekdayInitials, SessionLanguage());
 }
 
 struct Day {

@@ -36,28 +36,22 @@ constexpr int16_t kLockWait = 1;
 constexpr int16_t kLockNoWait = 2;
 
 struct LanguageTexts {
-  const char* language;  // "" for the Catalan default
   const char* stop_prefix;
   const char* locked;
 };
 
 // UTF-8 here, CP850 once passed through Cp850().
-constexpr std::array<LanguageTexts, 4> kTexts = {{
-    {"SPA", "NO SE PUEDE ACCEDER AL FICHERO ",
+constexpr PerLanguage<LanguageTexts> kTexts = {{
+    {"NO ES POT ACCEDIR AL FITXER ", "FITXER BLOQUEJAT. ESPEREU UN MOMENT."},
+    {"NO SE PUEDE ACCEDER AL FICHERO ",
      "FICHERO BLOQUEADO. ESPERE UN MOMENTO."},
-    {"GLG", "NOM SE PODE ACEDER AO FICHEIRO ",
+    {"NOM SE PODE ACEDER AO FICHEIRO ",
      "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO."},
-    {"OCI", "NON SE PÊT ACCEDIR ATH FICH╚R ",
-     "FICH╚R BLOQUEJAT. ESPERATZ UN MOMENT."},
-    {"", "NO ES POT ACCEDIR AL FITXER ",
-     "FITXER BLOQUEJAT. ESPEREU UN MOMENT."},
+    {"NON SE PÊT ACCEDIR ATH FICH╚R ", "FICH╚R BLOQUEJAT. ESPERATZ UN MOMENT."},
 }};
 
 const LanguageTexts& TextsForSession() {
-  for (const LanguageTexts& texts : kTexts) {
-    if (Session().language == texts.language) return texts;
-  }
-  return kTexts.back();
+  return ForLanguage(kTexts, SessionLanguage());
 }
 
 void DefaultFatalStop() {

@@ -33,11 +33,10 @@ namespace {
 
 // The program's own message when it finds no terminal, by language.
 std::string NoTerminalMessage() {
-  const std::string& language = Session().language;
-  if (language == "SPA") return "TARNEVOS NECESITA UN TERMINAL";
-  if (language == "GLG") return "TARNEVOS NECESITA UN TERMINAL";
-  if (language == "OCI") return "TARNEVOS A BESONH D'UN TERMINAU";
-  return "TARNEVOS NECESSITA UN TERMINAL";
+  constexpr PerLanguage<const char*> kTexts = {
+      "TARNEVOS NECESSITA UN TERMINAL", "TARNEVOS NECESITA UN TERMINAL",
+      "TARNEVOS NECESITA UN TERMINAL", "TARNEVOS A BESONH D'UN TERMINAU"};
+  return ForLanguage(kTexts, SessionLanguage());
 }
 
 void PrintToStandardError(std::string_view cp850) {

@@ -77,27 +77,22 @@ void WriteLine(std::string_view line) {
 
 // Texts of the two failures, in the session's language.
 struct FailureTexts {
-  std::string_view language;
   const char* file;
   const char* program;
 };
-constexpr FailureTexts kFailureTexts[] = {
-    {"SPA", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESIÓN ",
+constexpr PerLanguage<FailureTexts> kFailureTexts = {{
+    {"NO ES POT ESCRIURE EL FITXER D'IMPRESSIÓ ",
+     "NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSIÓ "},
+    {"NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESIÓN ",
      "NO SE PUEDE EJECUTAR EL PROGRAMA DE IMPRESIÓN "},
-    {"GLG", "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESIÓN ",
+    {"NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESIÓN ",
      "NON SE PODE EXECUTAR O PROGRAMA DE IMPRESIÓN "},
-    {"OCI", "NON SE POT ESCRIUER ER ARXIU D'IMPRESSION ",
+    {"NON SE POT ESCRIUER ER ARXIU D'IMPRESSION ",
      "NON SE POT EXECUTAR ETH PROGRAMA D'IMPRESSION "},
-};
-constexpr FailureTexts kCatalanFailureTexts = {
-    "", "NO ES POT ESCRIURE EL FITXER D'IMPRESSIÓ ",
-    "NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSIÓ "};
+}};
 
 const FailureTexts& TextsForSession() {
-  for (const FailureTexts& texts : kFailureTexts) {
-    if (Session().language == texts.language) return texts;
-  }
-  return kCatalanFailureTexts;
+  return ForLanguage(kFailureTexts, SessionLanguage());
 }
 
 // Shows the message until a key is pressed; the screen is left as it was.

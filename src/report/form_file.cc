@@ -83,12 +83,17 @@ constexpr std::pair<Problem, Phrase> kReasons[] = {
 };
 
 std::string InLanguage(const Phrase& phrase) {
-  const std::string& language = Session().language;
-  std::string_view text = phrase.cat;
-  if (language == "SPA") text = phrase.spa;
-  if (language == "GLG") text = phrase.glg;
-  if (language == "OCI") text = phrase.oci;
-  return Cp850(text);
+  switch (SessionLanguage()) {
+    case Language::kSpanish:
+      return Cp850(phrase.spa);
+    case Language::kGalician:
+      return Cp850(phrase.glg);
+    case Language::kAranese:
+      return Cp850(phrase.oci);
+    case Language::kCatalan:
+      break;
+  }
+  return Cp850(phrase.cat);
 }
 
 std::string ReasonText(Problem problem) {

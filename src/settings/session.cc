@@ -51,6 +51,8 @@ SessionSettings& TEST_MutableSession() { return State(); }
 
 void TEST_ResetSession() { State() = SessionSettings{}; }
 
+Language SessionLanguage() { return ParseLanguage(Session().language); }
+
 void LoadSessionEnvironment() {
   SessionSettings session;
   session.screen_colours = {};

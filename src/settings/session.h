@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/language.h"
+
 namespace tarnevos {
 
 // What the program learns at start-up about the suite's directories, the
@@ -31,6 +33,9 @@ struct SessionSettings {
 
 // The session record. Empty (defaults) until LoadSessionEnvironment runs.
 const SessionSettings& Session();
+
+// The session's language, from its three-letter code.
+Language SessionLanguage();
 
 // Reads KELROOT, KELEXE, KELTMP, Sessio.ini, OrvoTerm.ini and Orvo.ini into
 // the session record, selects the euro as primary and current currency and

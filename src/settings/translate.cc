@@ -14,11 +14,9 @@ namespace {
 
 // Field of an entry holding the language's text: 2 Galician, 3 Aranese,
 // 4 Spanish; 0 for a language the file does not hold.
-int FieldFor(std::string_view language) {
-  if (language == "GLG") return 2;
-  if (language == "OCI") return 3;
-  if (language == "SPA") return 4;
-  return 0;
+int FieldFor(Language language) {
+  constexpr PerLanguage<int> kFields = {0, 4, 2, 3};
+  return ForLanguage(kFields, language);
 }
 
 std::string ReadWholeFile(const std::string& native) {
@@ -36,8 +34,9 @@ std::string LanguageFilePath() {
 }
 
 std::string Translate(std::string_view text) {
-  const std::string& language = Session().language;
-  if (language == "CAT") return std::string(text);
+  // An explicit "CAT" needs no file; any other code reads it, so that a
+  // missing file gets created for the translators.
+  if (Session().language == "CAT") return std::string(text);
 
   // The file is created empty when it is missing, so that translators find
   // it in place.
@@ -47,7 +46,7 @@ std::string Translate(std::string_view text) {
   }
 
   CsvReader reader(ReadWholeFile(native));
-  const int wanted = FieldFor(language);
+  const int wanted = FieldFor(SessionLanguage());
   std::string fields[4];
   while (reader.ReadField(fields[0])) {
     // An entry cut short at the end of the file is ignored.

@@ -42,25 +42,16 @@ struct Connectors {
 };
 
 struct LanguageDates {
-  std::string_view code;
   std::string_view months;
   Connectors connectors;
 };
 
-constexpr std::array<LanguageDates, 3> kLanguages = {{
-    {"SPA", kMonthsSpanish, {" de ", " de ", " de "}},
-    {"GLG", kMonthsGalician, {" de ", " de ", " do "}},
-    {"OCI", kMonthsAranese, {" de ", " d'", " deth "}},
+constexpr PerLanguage<LanguageDates> kLanguageDates = {{
+    {kMonthsCatalan, {" de ", " d'", " del "}},
+    {kMonthsSpanish, {" de ", " de ", " de "}},
+    {kMonthsGalician, {" de ", " de ", " do "}},
+    {kMonthsAranese, {" de ", " d'", " deth "}},
 }};
-constexpr LanguageDates kCatalan = {
-    "CAT", kMonthsCatalan, {" de ", " d'", " del "}};
-
-const LanguageDates& DatesFor(std::string_view language) {
-  for (const auto& entry : kLanguages) {
-    if (language == entry.code) return entry;
-  }
-  return kCatalan;
-}
 
 // Separator and order of numeric dates, read from Orvo.ini once a run.
 struct DateSettings {
@@ -479,7 +470,8 @@ std::string FormatDate(std::string_view packed_date, int style,
   }
 
   const std::string wanted = UpperAscii(parts);
-  const LanguageDates& language = DatesFor(Session().language);
+  const LanguageDates& language =
+      ForLanguage(kLanguageDates, SessionLanguage());
   std::string text;
   if (month != 0 || day != 0) {
     for (char letter : settings.order) {
