@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/recordmanager/record_manager.h"
+#include "util/little_endian.h"
 
 namespace tarnevos::platform {
 namespace {
@@ -51,7 +52,7 @@ std::string KeyValue(uint32_t n) {
   char text[8];
   std::snprintf(text, sizeof text, "%04u", (n / 1000) % 10000);
   std::string key(text, 4);
-  for (int i = 0; i < 4; ++i) key.push_back(static_cast<char>(n >> (8 * i)));
+  le::AppendU32(key, n);
   return key;
 }
 
@@ -64,8 +65,7 @@ std::string Record(uint32_t n) {
 std::string Spec() {
   std::string spec(16 + 32, '\0');
   auto put = [&](size_t at, uint16_t value) {
-    spec[at] = static_cast<char>(value & 0xFF);
-    spec[at + 1] = static_cast<char>(value >> 8);
+    le::StoreU16(spec.data() + at, value);
   };
   put(0, kRecordLength);
   put(2, 4096);

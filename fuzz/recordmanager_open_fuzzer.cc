@@ -19,6 +19,7 @@
 #include <string>
 
 #include "platform/recordmanager/record_manager.h"
+#include "util/little_endian.h"
 
 namespace {
 
@@ -37,8 +38,7 @@ std::string WorkDir() {
 }
 
 void Put16(std::string& bytes, size_t at, uint16_t value) {
-  bytes[at] = static_cast<char>(value & 0xFF);
-  bytes[at + 1] = static_cast<char>(value >> 8);
+  tarnevos::le::StoreU16(bytes.data() + at, value);
 }
 
 // Two keys: a 2-byte binary number plus 4 text bytes (unique), and 6
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     file = fixture.valid_file;
     for (size_t i = 1; i + 3 <= size && !file.empty(); i += 3) {
-      size_t offset = (data[i] | data[i + 1] << 8) % file.size();
+      size_t offset = tarnevos::le::LoadU16(data + i) % file.size();
       file[offset] = static_cast<char>(data[i + 2]);
     }
   }

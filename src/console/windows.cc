@@ -10,6 +10,7 @@
 #include "platform/console/console.h"
 #include "platform/system/paths.h"
 #include "settings/session.h"
+#include "util/little_endian.h"
 
 namespace tarnevos {
 namespace {
@@ -89,12 +90,6 @@ std::optional<int> ParseDigits(std::string_view field) {
   return value;
 }
 
-void PutPosition(std::string& out, uint32_t position) {
-  for (int i = 0; i < 4; ++i) {
-    out.push_back(static_cast<char>((position >> (8 * i)) & 0xFF));
-  }
-}
-
 // Owns an open stdio file.
 class File {
  public:
@@ -140,11 +135,7 @@ std::optional<long> NextFreePosition(File& file) {
   if (size < kHeaderBytes) return std::nullopt;
   std::optional<std::string> header = file.ReadAt(1, kHeaderBytes);
   if (!header) return std::nullopt;
-  uint32_t position = 0;
-  for (int i = 0; i < 4; ++i) {
-    position |= static_cast<uint32_t>(static_cast<unsigned char>((*header)[i]))
-                << (8 * i);
-  }
+  const uint32_t position = le::LoadU32(header->data());
   if (position < kFirstEntry || static_cast<long>(position) > size + 1) {
     return std::nullopt;
   }
@@ -263,7 +254,7 @@ void PushWindow(int16_t top, int16_t left, int16_t bottom, int16_t right) {
 
   next_free += static_cast<long>(entry.size());
   std::string header;
-  PutPosition(header, static_cast<uint32_t>(next_free));
+  le::AppendU32(header, static_cast<uint32_t>(next_free));
   if (file->ok()) {
     file->WriteAt(next_free - static_cast<long>(entry.size()), entry);
     file->WriteAt(1, header);
@@ -295,7 +286,7 @@ void PopWindow() {
     if (next_free) entry = ReadLastEntry(file, *next_free, entry_start);
     if (entry && entry_start >= kFirstEntry + 1) {
       std::string header;
-      PutPosition(header, static_cast<uint32_t>(entry_start));
+      le::AppendU32(header, static_cast<uint32_t>(entry_start));
       file.WriteAt(1, header);
     }
   }

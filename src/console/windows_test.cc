@@ -11,6 +11,7 @@
 #include "platform/console/memory_console.h"
 #include "settings/session.h"
 #include "support/scratch.h"
+#include "util/little_endian.h"
 
 namespace tarnevos {
 namespace {
@@ -50,8 +51,7 @@ class WindowsTest : public ::testing::Test {
 
 std::string Position(uint32_t value) {
   std::string out;
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<char>(value >> (8 * i)));
+  le::AppendU32(out, value);
   return out;
 }
 

@@ -19,6 +19,7 @@
 #include "platform/system/system.h"
 #include "settings/session.h"
 #include "util/codepage.h"
+#include "util/little_endian.h"
 
 namespace tarnevos {
 namespace {
@@ -211,8 +212,7 @@ DataBuffer ReadDictionary(const std::string& suite_path) {
   std::string bytes((std::istreambuf_iterator<char>(in)),
                     std::istreambuf_iterator<char>());
   if (bytes.size() < 2) return buffer;
-  int length = static_cast<int16_t>(static_cast<uint8_t>(bytes[0]) |
-                                    (static_cast<uint8_t>(bytes[1]) << 8));
+  const int length = le::LoadI16(bytes.data());
   size_t count = std::min<size_t>(std::max(length, 0), kDataBufferSize);
   count = std::min(count, bytes.size() - 2);
   std::memcpy(buffer.data(), bytes.data() + 2, count);
@@ -372,11 +372,9 @@ int32_t RecordPosition(int16_t handle, int32_t position) {
     int16_t status = Call(rm::kOpGetPosition, *slot, data.data(), data_length,
                           key.data(), 0, 0);
     if (status != rm::kStatusOk) return 0;
-    int32_t result;
-    std::memcpy(&result, data.data(), sizeof result);  // little-endian host
-    return result;
+    return le::LoadI32(data.data());
   }
-  std::memcpy(data.data(), &position, sizeof position);
+  le::StoreI32(data.data(), position);
   std::memcpy(key.data(), slot->key_value.data(),
               std::min(slot->key_value.size(), kKeyBufferSize));
   int16_t status = TurnShortBufferIntoSuccess(

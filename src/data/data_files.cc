@@ -5,6 +5,7 @@
 
 #include "data/access_layer.h"
 #include "settings/session.h"
+#include "util/little_endian.h"
 
 namespace tarnevos {
 namespace {
@@ -159,15 +160,11 @@ void OpenAllDataFiles() {
 }
 
 int32_t GetInt32(const uint8_t* record, size_t offset) {
-  uint32_t value = static_cast<uint32_t>(record[offset]) |
-                   static_cast<uint32_t>(record[offset + 1]) << 8 |
-                   static_cast<uint32_t>(record[offset + 2]) << 16 |
-                   static_cast<uint32_t>(record[offset + 3]) << 24;
-  return static_cast<int32_t>(value);
+  return le::LoadI32(record + offset);
 }
 
 int16_t GetInt16(const uint8_t* record, size_t offset) {
-  return static_cast<int16_t>(record[offset] | record[offset + 1] << 8);
+  return le::LoadI16(record + offset);
 }
 
 std::string GetBytes(const uint8_t* record, size_t offset, size_t width) {
@@ -175,16 +172,11 @@ std::string GetBytes(const uint8_t* record, size_t offset, size_t width) {
 }
 
 void PutInt32(uint8_t* record, size_t offset, int32_t value) {
-  auto bits = static_cast<uint32_t>(value);
-  for (int i = 0; i < 4; ++i) {
-    record[offset + i] = static_cast<uint8_t>(bits >> (8 * i));
-  }
+  le::StoreI32(record + offset, value);
 }
 
 void PutInt16(uint8_t* record, size_t offset, int16_t value) {
-  auto bits = static_cast<uint16_t>(value);
-  record[offset] = static_cast<uint8_t>(bits);
-  record[offset + 1] = static_cast<uint8_t>(bits >> 8);
+  le::StoreI16(record + offset, value);
 }
 
 void PutText(uint8_t* record, size_t offset, size_t width,

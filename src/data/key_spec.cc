@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data/file_table.h"
+#include "util/little_endian.h"
 
 namespace tarnevos {
 namespace {
@@ -17,7 +18,7 @@ struct Segment {
 
 std::optional<uint16_t> U16At(std::span<const uint8_t> buffer, size_t offset) {
   if (offset + 2 > buffer.size()) return std::nullopt;
-  return static_cast<uint16_t>(buffer[offset] | (buffer[offset + 1] << 8));
+  return le::LoadU16(buffer.data() + offset);
 }
 
 // Segment description number `index`; nullopt past the buffer's end.

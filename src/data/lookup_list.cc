@@ -17,6 +17,7 @@
 #include "platform/system/paths.h"
 #include "settings/session.h"
 #include "util/dates.h"
+#include "util/little_endian.h"
 #include "util/text.h"
 
 namespace tarnevos {
@@ -51,21 +52,6 @@ struct ListState {
 ListState& State() {
   static ListState state;
   return state;
-}
-
-void PutLe(std::string& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) {
-    out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  }
-}
-
-uint32_t GetLe(std::string_view bytes, size_t at, int count) {
-  uint32_t value = 0;
-  for (int i = 0; i < count; ++i) {
-    value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + i]))
-             << (8 * i);
-  }
-  return value;
 }
 
 // Browse.tmp, open while a list runs. When the file cannot be created the
@@ -244,11 +230,11 @@ class LookupListRun {
   bool ReadEntry(int64_t position, Line& line) {
     std::string header;
     if (!file_->Read(position, kEntryHeaderBytes, header)) return false;
-    const size_t length = GetLe(header, 8, 2);
+    const size_t length = le::LoadU16(header.data() + 8);
     Line read;
     read.position = position;
-    read.back = GetLe(header, 0, 4);
-    read.record = static_cast<int32_t>(GetLe(header, 4, 4));
+    read.back = le::LoadU32(header.data());
+    read.record = le::LoadI32(header.data() + 4);
     read.next = position + kEntryHeaderBytes + static_cast<int64_t>(length);
     if (!file_->Read(position + kEntryHeaderBytes, length, read.text)) {
       return false;
@@ -304,9 +290,9 @@ class LookupListRun {
     if (text.size() > kMaxLineLength) text.resize(kMaxLineLength);
     std::string entry;
     entry.reserve(kEntryHeaderBytes + text.size());
-    PutLe(entry, static_cast<uint32_t>(last_written_), 4);
-    PutLe(entry, static_cast<uint32_t>(record), 4);
-    PutLe(entry, static_cast<uint32_t>(text.size()), 2);
+    le::AppendU32(entry, static_cast<uint32_t>(last_written_));
+    le::AppendU32(entry, static_cast<uint32_t>(record));
+    le::AppendU16(entry, static_cast<uint16_t>(text.size()));
     entry += text;
     const int64_t position = file_->End();
     if (!file_->Append(entry)) return false;

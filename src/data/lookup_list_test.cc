@@ -26,6 +26,7 @@
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
+#include "util/little_endian.h"
 #include "util/text.h"
 
 namespace tarnevos {
@@ -655,12 +656,9 @@ TEST_F(LookupListTest, KeepsWhatItReadWhenAnotherWorkstationChangesTheFile) {
 // Browse.tmp bytes for a list without data file.
 std::string Entry(uint32_t back, int32_t item, const std::string& text) {
   std::string out;
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(back >> (8 * i)));
-  for (int i = 0; i < 4; ++i) {
-    out.push_back(static_cast<char>(static_cast<uint32_t>(item) >> (8 * i)));
-  }
-  out.push_back(static_cast<char>(text.size() & 0xFF));
-  out.push_back(static_cast<char>(text.size() >> 8));
+  le::AppendU32(out, back);
+  le::AppendU32(out, static_cast<uint32_t>(item));
+  le::AppendU16(out, static_cast<uint16_t>(text.size()));
   return out + text;
 }
 std::string Entries(const std::vector<std::pair<int32_t, std::string>>& lines) {

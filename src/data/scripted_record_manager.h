@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/recordmanager/record_manager.h"
+#include "util/little_endian.h"
 
 // A record manager for the data module's tests: it records every call and
 // answers from a script of replies per operation code. Stat (15) answers
@@ -127,8 +128,7 @@ inline std::string MakeStatistics(
     const std::string& collating_sequence = "") {
   std::string stat(16 + 16 * segments.size(), '\0');
   auto put = [&stat](size_t at, uint16_t value) {
-    stat[at] = static_cast<char>(value & 0xFF);
-    stat[at + 1] = static_cast<char>(value >> 8);
+    le::StoreU16(stat.data() + at, value);
   };
   put(0, record_length);
   put(2, 4096);

@@ -14,6 +14,7 @@
 #include "keldades/records.h"
 #include "platform/recordmanager/record_manager.h"
 #include "platform/system/paths.h"
+#include "util/little_endian.h"
 
 namespace tarnevos::keldades {
 namespace {
@@ -159,8 +160,7 @@ bool DictionarySpecification(const std::string& root, FileIndex file,
     error = path + ": too short for a dictionary";
     return false;
   }
-  int length = static_cast<int16_t>(static_cast<uint8_t>(bytes[0]) |
-                                    static_cast<uint8_t>(bytes[1]) << 8);
+  const int length = le::LoadI16(bytes.data());
   if (length < 16 || static_cast<size_t>(length) > kBufferSize ||
       bytes.size() < 2u + length) {
     error = path + ": the length word does not match the file";

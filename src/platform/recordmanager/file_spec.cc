@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
+#include "util/little_endian.h"
+
 namespace tarnevos::platform {
 namespace {
 
 uint16_t ReadU16(std::string_view bytes, size_t offset) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) |
-                               static_cast<uint8_t>(bytes[offset + 1]) << 8);
+  return le::LoadU16(bytes.data() + offset);
 }
 
 // Reads the segments of one key starting at *offset; advances *offset and

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/recordmanager/record_manager.h"
+#include "util/little_endian.h"
 
 namespace tarnevos::platform {
 namespace {
@@ -14,21 +15,9 @@ constexpr int kCheckedBytes = 24;
 constexpr int kCheckOffset = 24;
 static_assert(kCheckOffset + 4 == kBlockUsedBytes);
 
-void PutU32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetU32(const uint8_t* at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | at[i];
-  return value;
-}
-
-uint64_t GetU64(const uint8_t* at) {
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | at[i];
-  return value;
-}
+using le::LoadU32;
+using le::LoadU64;
+using le::StoreU32;
 
 // A keyed 32-bit check (a multiply-xorshift mix of the bytes, eight at a
 // time, seeded and finished with the engine's secret) so that stray bytes
@@ -36,7 +25,7 @@ uint64_t GetU64(const uint8_t* at) {
 uint32_t CheckValue(const uint8_t* bytes, uint64_t secret) {
   uint64_t hash = secret ^ 0x9E3779B97F4A7C15ULL;
   for (int i = 0; i < kCheckedBytes; i += 8) {
-    hash ^= GetU64(bytes + i);
+    hash ^= LoadU64(bytes + i);
     hash *= 0xff51afd7ed558ccdULL;
     hash ^= hash >> 32;
   }
@@ -51,36 +40,36 @@ uint32_t CheckValue(const uint8_t* bytes, uint64_t secret) {
 void WriteBlock(uint8_t* block, uint32_t engine_id, uint64_t secret,
                 const BlockState& state) {
   std::memset(block, 0, kPositionBlockSize);
-  PutU32(block, kMagic);
-  PutU32(block + 4, engine_id);
-  PutU32(block + 8, state.slot);
-  PutU32(block + 12, state.generation);
-  PutU32(block + 16, state.position);
+  StoreU32(block, kMagic);
+  StoreU32(block + 4, engine_id);
+  StoreU32(block + 8, state.slot);
+  StoreU32(block + 12, state.generation);
+  StoreU32(block + 16, state.position);
   block[20] = static_cast<uint8_t>(state.key_number);
   block[21] = state.flags;
-  PutU32(block + kCheckOffset, CheckValue(block, secret));
+  StoreU32(block + kCheckOffset, CheckValue(block, secret));
 }
 
 std::optional<BlockState> ReadBlock(const uint8_t* block, uint32_t engine_id,
                                     uint64_t secret) {
   if (block == nullptr) return std::nullopt;
-  if (GetU32(block) != kMagic || GetU32(block + 4) != engine_id) {
+  if (LoadU32(block) != kMagic || LoadU32(block + 4) != engine_id) {
     return std::nullopt;
   }
   if (block[22] != 0 || block[23] != 0) return std::nullopt;
-  if (GetU32(block + kCheckOffset) != CheckValue(block, secret)) {
+  if (LoadU32(block + kCheckOffset) != CheckValue(block, secret)) {
     return std::nullopt;
   }
   BlockState state;
-  state.slot = GetU32(block + 8);
-  state.generation = GetU32(block + 12);
-  state.position = GetU32(block + 16);
+  state.slot = LoadU32(block + 8);
+  state.generation = LoadU32(block + 12);
+  state.position = LoadU32(block + 16);
   state.key_number = static_cast<int8_t>(block[20]);
   state.flags = block[21];
   return state;
 }
 
-uint32_t BlockSlotHint(const uint8_t* block) { return GetU32(block + 8); }
+uint32_t BlockSlotHint(const uint8_t* block) { return LoadU32(block + 8); }
 
 void ClearBlock(uint8_t* block) {
   if (block != nullptr) std::memset(block, 0, kBlockUsedBytes);

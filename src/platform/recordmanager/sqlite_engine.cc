@@ -19,6 +19,7 @@
 #include "platform/recordmanager/record_manager.h"
 #include "platform/recordmanager/sqlite_data_file.h"
 #include "platform/system/paths.h"
+#include "util/little_endian.h"
 
 namespace tarnevos::platform {
 namespace {
@@ -620,8 +621,7 @@ int16_t SqliteEngine::GetDirect(OpenFile& file, uint8_t* block,
     return kStatusBufferTooShort;
   }
   if (!ValidKey(file, key)) return kStatusInvalidKeyNumber;
-  uint32_t position = 0;
-  for (int i = 3; i >= 0; --i) position = position << 8 | buffers.data[i];
+  const uint32_t position = le::LoadU32(buffers.data);
   std::string record;
   int16_t status = position == 0 ? int16_t{kStatusInvalidPositioning}
                                  : file.file->ReadAt(position, &record);
@@ -640,9 +640,7 @@ int16_t SqliteEngine::GetPosition(const BlockState& state,
     return kStatusInvalidPositioning;
   }
   uint8_t bytes[4];
-  for (int i = 0; i < 4; ++i) {
-    bytes[i] = static_cast<uint8_t>(state.position >> (8 * i));
-  }
+  le::StoreU32(bytes, state.position);
   uint32_t returned = std::min<uint32_t>(4, buffers.capacity);
   if (returned > 0) std::memcpy(buffers.data, bytes, returned);
   buffers.SetReturned(returned);

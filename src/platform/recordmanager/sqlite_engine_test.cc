@@ -11,6 +11,7 @@
 #include "platform/recordmanager/record_manager.h"
 #include "platform/recordmanager/test_files.h"
 #include "support/scratch.h"
+#include "util/little_endian.h"
 
 namespace tarnevos::platform {
 namespace {
@@ -35,16 +36,16 @@ std::string Record(const std::string& code, uint16_t number,
                    const std::string& payload = "") {
   std::string record = code.substr(0, 4);
   record.resize(4, ' ');
-  record.push_back(static_cast<char>(number & 0xFF));
-  record.push_back(static_cast<char>(number >> 8));
+  le::AppendU16(record, number);
   record += payload.substr(0, 10);
   record.resize(kRecordLength, '.');
   return record;
 }
 
 std::string Number(uint16_t number) {
-  return std::string{static_cast<char>(number & 0xFF),
-                     static_cast<char>(number >> 8)};
+  std::string bytes;
+  le::AppendU16(bytes, number);
+  return bytes;
 }
 
 class EngineTest : public ::testing::Test {
@@ -337,9 +338,7 @@ TEST_F(EngineTest, BinaryCollatedAndMultiSegmentKeysOrderRecords) {
     std::vector<uint16_t> numbers;
     Reply reply = client_.Step(forward ? kOpGetFirst : kOpGetLast, key);
     while (reply.status == kStatusOk) {
-      numbers.push_back(
-          static_cast<uint16_t>(static_cast<uint8_t>(reply.data[0]) |
-                                static_cast<uint8_t>(reply.data[1]) << 8));
+      numbers.push_back(le::LoadU16(reply.data.data()));
       reply = client_.Step(forward ? kOpGetNext : kOpGetPrevious, key);
     }
     return numbers;

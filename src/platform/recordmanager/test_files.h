@@ -13,6 +13,7 @@
 
 #include "platform/recordmanager/file_spec.h"
 #include "platform/recordmanager/record_manager.h"
+#include "util/little_endian.h"
 
 namespace tarnevos::platform::record_test {
 
@@ -29,8 +30,7 @@ inline std::string MakeSpec(
     const std::array<uint8_t, 256>* collation = nullptr) {
   std::string bytes(16, '\0');
   auto put16 = [&](size_t at, uint16_t value) {
-    bytes[at] = static_cast<char>(value & 0xFF);
-    bytes[at + 1] = static_cast<char>(value >> 8);
+    le::StoreU16(bytes.data() + at, value);
   };
   put16(0, record_length);
   put16(2, 4096);
@@ -121,17 +121,11 @@ class FileClient {
   uint32_t Position() {
     Reply reply = Call(kOpGetPosition, "", "", 0, 4);
     if (reply.status != kStatusOk || reply.data.size() != 4) return 0;
-    uint32_t position = 0;
-    for (int i = 3; i >= 0; --i) {
-      position = position << 8 | static_cast<uint8_t>(reply.data[i]);
-    }
-    return position;
+    return le::LoadU32(reply.data.data());
   }
   Reply GetDirect(uint32_t position, int8_t key_number = 0) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) {
-      bytes[i] = static_cast<char>(position >> (8 * i));
-    }
+    std::string bytes;
+    le::AppendU32(bytes, position);
     return Call(kOpGetDirect, bytes, "", key_number);
   }
 
