@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "console/keyboard.h"
 #include "console/windows.h"
 #include "platform/console/console.h"
-#include "platform/system/paths.h"
+#include "platform/system/files.h"
 #include "settings/session.h"
 #include "util/numbers.h"
 
@@ -240,7 +237,7 @@ std::string Quoted(std::string_view text) {
 }
 
 std::string CalculatorPath() {
-  return platform::NativePath(Session().terminal_dir + kFileName);
+  return Session().terminal_dir + std::string(kFileName);
 }
 
 // ---------------------------------------------------------------------------
@@ -578,21 +575,23 @@ class CalculatorScreen {
 
 std::string LoadFile() {
   const std::string path = CalculatorPath();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::ofstream create(path, std::ios::binary);  // an empty file
-    return "";
+  std::string contents;
+  switch (platform::ReadWholeFile(path, kMaxFileBytes, contents)) {
+    case platform::ReadStatus::kOk:
+    case platform::ReadStatus::kTooLarge:
+      return contents;
+    case platform::ReadStatus::kCannotOpen:
+      platform::OpenFile(path, platform::OpenMode::kCreateNew);  // empty
+      return "";
+    case platform::ReadStatus::kReadError:
+      break;
   }
-  std::string contents(kMaxFileBytes, '\0');
-  in.read(contents.data(), static_cast<std::streamsize>(contents.size()));
-  contents.resize(
-      static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-  return contents;
+  return "";
 }
 
 void SaveFile(const CalculatorState& state) {
-  std::ofstream out(CalculatorPath(), std::ios::binary | std::ios::trunc);
-  out << WriteCalculatorFile(state);
+  platform::Files().WriteFileAtomically(CalculatorPath(),
+                                        WriteCalculatorFile(state));
 }
 
 }  // namespace

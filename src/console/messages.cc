@@ -1,13 +1,11 @@
 #include "console/messages.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "console/keyboard.h"
 #include "console/windows.h"
 #include "platform/console/console.h"
-#include "platform/system/paths.h"
+#include "platform/system/files.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
 
@@ -71,19 +69,16 @@ std::string Align(std::string line, size_t indent, size_t target,
 platform::Console& Con() { return platform::CurrentConsole(); }
 
 // Help files larger than this are shown up to it (some 400,000 lines).
-constexpr std::streamsize kMaxHelpBytes = 32 << 20;
+constexpr size_t kMaxHelpBytes = 32 << 20;
 
 std::string ReadHelpFile(std::string_view suite_path) {
-  std::ifstream in(platform::NativePath(suite_path),
-                   std::ios::binary | std::ios::ate);
-  if (!in) return {};
-  const std::streamoff size = in.tellg();
-  if (size <= 0) return {};
-  in.seekg(0);
-  const std::streamsize wanted = std::min<std::streamoff>(size, kMaxHelpBytes);
-  std::string bytes(static_cast<size_t>(wanted), '\0');
-  in.read(bytes.data(), wanted);
-  bytes.resize(in.gcount() > 0 ? static_cast<size_t>(in.gcount()) : 0);
+  std::string bytes;
+  const platform::ReadStatus status =
+      platform::ReadWholeFile(suite_path, kMaxHelpBytes, bytes);
+  if (status != platform::ReadStatus::kOk &&
+      status != platform::ReadStatus::kTooLarge) {
+    return {};
+  }
   return bytes;
 }
 

@@ -9,6 +9,7 @@
 #include "console/keyboard.h"
 #include "console/windows.h"
 #include "platform/console/memory_console.h"
+#include "platform/system/files.h"
 #include "platform/system/paths.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
@@ -360,7 +361,7 @@ TEST_F(MessagesTest, HelpViewerCopesWithShortMissingAndOddFiles) {
   ASSERT_EQ(console_.snapshots.size(), 2u);
   EXPECT_EQ(console_.snapshots[1].At(4, 1).character, 201);
   EXPECT_EQ(Shown(console_.snapshots[1]), "       ..       ");
-  EXPECT_FALSE(platform::PathExists(scratch_.path() + "AJUDA/NOPE.HLP"));
+  EXPECT_FALSE(platform::Files().Exists(scratch_.path() + "AJUDA/NOPE.HLP"));
 
   // Not a whole number of lines, control bytes everywhere.
   std::string odd;

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/console/console.h"
-#include "platform/system/paths.h"
+#include "platform/system/files.h"
 #include "settings/session.h"
 #include "util/little_endian.h"
 
@@ -54,9 +54,7 @@ WindowState& State() {
 
 platform::Console& Con() { return platform::CurrentConsole(); }
 
-std::string StackPath() {
-  return platform::NativePath(Session().tmp_dir + "WinPush.tmp");
-}
+std::string StackPath() { return Session().tmp_dir + "WinPush.tmp"; }
 
 // Moves the cursor, kept on the screen so that no backend is asked for a
 // cell it does not have.
@@ -90,42 +88,31 @@ std::optional<int> ParseDigits(std::string_view field) {
   return value;
 }
 
-// Owns an open stdio file.
+// The stack file, addressed by 1-based positions as its header counts them.
 class File {
  public:
-  File(const std::string& path, const char* mode)
-      : handle_(std::fopen(path.c_str(), mode)) {}
-  ~File() {
-    if (handle_ != nullptr) std::fclose(handle_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+  File(const std::string& path, platform::OpenMode mode)
+      : file_(platform::OpenFile(path, mode)) {}
 
-  bool ok() const { return handle_ != nullptr; }
+  bool ok() const { return file_ != nullptr; }
 
-  long Size() {
-    if (std::fseek(handle_, 0, SEEK_END) != 0) return -1;
-    return std::ftell(handle_);
-  }
+  long Size() { return static_cast<long>(file_->Size()); }
   // Reads exactly `count` bytes at the 1-based position; nullopt when the
   // file ends first.
   std::optional<std::string> ReadAt(long position, long count) {
     if (position < 1 || count < 0) return std::nullopt;
-    if (std::fseek(handle_, position - 1, SEEK_SET) != 0) return std::nullopt;
-    std::string bytes(static_cast<size_t>(count), '\0');
-    if (count > 0 &&
-        std::fread(bytes.data(), 1, bytes.size(), handle_) != bytes.size()) {
+    std::string bytes;
+    if (!file_->ReadAt(position - 1, static_cast<size_t>(count), bytes)) {
       return std::nullopt;
     }
     return bytes;
   }
   bool WriteAt(long position, std::string_view bytes) {
-    if (std::fseek(handle_, position - 1, SEEK_SET) != 0) return false;
-    return std::fwrite(bytes.data(), 1, bytes.size(), handle_) == bytes.size();
+    return position >= 1 && file_->WriteAt(position - 1, bytes);
   }
 
  private:
-  std::FILE* handle_;
+  std::unique_ptr<platform::File> file_;
 };
 
 // The next free position recorded in an open stack file, or nullopt when
@@ -194,7 +181,7 @@ std::optional<Entry> ReadLastEntry(File& file, long next_free,
 void ForgetStack() {
   State().depth = 0;
   State().window = Rect{};
-  std::remove(StackPath().c_str());
+  platform::Files().Remove(StackPath());
 }
 
 }  // namespace
@@ -219,14 +206,14 @@ void PushWindow(int16_t top, int16_t left, int16_t bottom, int16_t right) {
   long next_free = kFirstEntry;
   std::optional<File> file;
   if (state.depth > 0) {
-    file.emplace(path, "r+b");
+    file.emplace(path, platform::OpenMode::kUpdate);
     if (file->ok()) {
       next_free = NextFreePosition(*file).value_or(kFirstEntry);
     } else {
       file.reset();
     }
   }
-  if (!file) file.emplace(path, "w+b");
+  if (!file) file.emplace(path, platform::OpenMode::kCreate);
 
   int cursor_row = 0;
   int cursor_column = 0;
@@ -277,7 +264,7 @@ void PopWindow() {
   long entry_start = 0;
   std::optional<Entry> entry;
   {
-    File file(StackPath(), "r+b");
+    File file(StackPath(), platform::OpenMode::kUpdate);
     if (!file.ok()) {
       ForgetStack();
       return;
@@ -317,7 +304,7 @@ void PopWindow() {
     run.clear();
   }
   MoveCursor(entry->cursor_row, entry->cursor_column);
-  if (entry_start < kFirstEntry + 1) std::remove(StackPath().c_str());
+  if (entry_start < kFirstEntry + 1) platform::Files().Remove(StackPath());
 }
 
 void DrawWindowFrame(int16_t style) {

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "console/keyboard.h"
 #include "console/messages.h"
@@ -15,6 +13,7 @@
 #include "data/key_spec.h"
 #include "platform/console/console.h"
 #include "platform/recordmanager/record_manager.h"
+#include "platform/system/files.h"
 #include "platform/system/paths.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
@@ -207,10 +206,13 @@ SplitName SplitFileName(const std::string& name) {
 DataBuffer ReadDictionary(const std::string& suite_path) {
   DataBuffer buffer;
   buffer.fill(' ');
-  std::ifstream in(platform::NativePath(suite_path), std::ios::binary);
-  if (!in) return buffer;
-  std::string bytes((std::istreambuf_iterator<char>(in)),
-                    std::istreambuf_iterator<char>());
+  std::string bytes;
+  const platform::ReadStatus status =
+      platform::ReadWholeFile(suite_path, 2 + kDataBufferSize, bytes);
+  if (status != platform::ReadStatus::kOk &&
+      status != platform::ReadStatus::kTooLarge) {
+    return buffer;
+  }
   if (bytes.size() < 2) return buffer;
   const int length = le::LoadI16(bytes.data());
   size_t count = std::min<size_t>(std::max(length, 0), kDataBufferSize);

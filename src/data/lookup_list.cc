@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -14,7 +14,7 @@
 #include "data/access_layer.h"
 #include "data/data_files.h"
 #include "data/key_spec.h"
-#include "platform/system/paths.h"
+#include "platform/system/files.h"
 #include "settings/session.h"
 #include "util/dates.h"
 #include "util/little_endian.h"
@@ -63,18 +63,16 @@ class BrowseFile {
   // `fresh`: start an empty file (a list with a data file); otherwise read
   // the lines prepared for a list without one.
   explicit BrowseFile(bool fresh)
-      : path_(platform::NativePath(Session().tmp_dir + kBrowseFileName)) {
-    file_ = std::fopen(path_.c_str(), fresh ? "w+b" : "rb");
+      : path_(Session().tmp_dir + kBrowseFileName), writable_(fresh) {
+    file_ = platform::OpenFile(
+        path_, fresh ? platform::OpenMode::kCreate : platform::OpenMode::kRead);
     if (file_ != nullptr && !fresh) {
-      if (std::fseek(file_, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file_);
-        size_ = size < 0 ? 0 : std::min<int64_t>(size, kMaxFileEnd - 1);
-      }
+      size_ = std::clamp<int64_t>(file_->Size(), 0, kMaxFileEnd - 1);
     }
   }
   ~BrowseFile() {
-    if (file_ != nullptr) std::fclose(file_);
-    std::remove(path_.c_str());
+    file_.reset();
+    platform::Files().Remove(path_);
   }
   BrowseFile(const BrowseFile&) = delete;
   BrowseFile& operator=(const BrowseFile&) = delete;
@@ -92,17 +90,13 @@ class BrowseFile {
       out.assign(memory_, static_cast<size_t>(position - 1), count);
       return true;
     }
-    out.assign(count, '\0');
-    if (std::fseek(file_, static_cast<long>(position - 1), SEEK_SET) != 0) {
-      return false;
-    }
-    return count == 0 || std::fread(out.data(), 1, count, file_) == count;
+    return file_->ReadAt(position - 1, count, out);
   }
 
   // Writes out what was appended (before the list waits for a key, so the
   // file on disk holds every line shown).
   void Flush() {
-    if (file_ != nullptr) std::fflush(file_);
+    if (file_ != nullptr) file_->Flush();
   }
 
   // Appends at the end; false (nothing added) when it cannot be written.
@@ -112,9 +106,7 @@ class BrowseFile {
     }
     if (file_ == nullptr) {
       memory_.append(bytes);
-    } else if (std::fseek(file_, static_cast<long>(size_), SEEK_SET) != 0 ||
-               std::fwrite(bytes.data(), 1, bytes.size(), file_) !=
-                   bytes.size()) {
+    } else if (!writable_ || !file_->Append(bytes)) {
       return false;
     }
     size_ += static_cast<int64_t>(bytes.size());
@@ -123,7 +115,8 @@ class BrowseFile {
 
  private:
   std::string path_;
-  std::FILE* file_ = nullptr;
+  bool writable_;
+  std::unique_ptr<platform::File> file_;
   std::string memory_;
   int64_t size_ = 0;
 };

@@ -1,14 +1,14 @@
 #include "print/print_file.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 
 #include "console/keyboard.h"
 #include "console/messages.h"
 #include "console/windows.h"
 #include "platform/console/console.h"
-#include "platform/system/paths.h"
+#include "platform/system/files.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
 #include "util/codepage.h"
@@ -24,7 +24,7 @@ constexpr int16_t kMessageRow = 12;
 
 // Everything the print operations keep between calls.
 struct PrintState {
-  std::FILE* file = nullptr;
+  std::unique_ptr<platform::File> file;
   std::string path;           // suite path of the file last opened
   bool write_failed = false;  // open or some write of the current file failed
   bool unusable = false;      // the last file is not worth printing
@@ -68,9 +68,7 @@ std::string OnOneLine(std::string_view text) {
 void WriteLine(std::string_view line) {
   PrintState& state = State();
   if (state.file == nullptr) return;
-  std::string bytes(line);
-  bytes += kLineEnd;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), state.file) != bytes.size()) {
+  if (!state.file->Append(line) || !state.file->Append(kLineEnd)) {
     state.write_failed = true;
   }
 }
@@ -109,8 +107,8 @@ void ReportFailure(const std::string& cp850_text) {
 void CloseAndReport() {
   PrintState& state = State();
   if (state.file != nullptr) {
-    if (std::fclose(state.file) != 0) state.write_failed = true;
-    state.file = nullptr;
+    if (!state.file->Flush()) state.write_failed = true;
+    state.file.reset();
   }
   if (state.write_failed) {
     state.write_failed = false;
@@ -123,12 +121,10 @@ void CloseAndReport() {
 
 void OpenPrintFile(std::string_view target) {
   PrintState& state = State();
-  if (state.file != nullptr) std::fclose(state.file);
-  state.file = nullptr;
+  state.file.reset();
   state.path = Session().tmp_dir + std::string(kPrintFileName);
   state.unusable = false;
-  std::string native = platform::NativePath(state.path);
-  state.file = std::fopen(native.c_str(), "wb");
+  state.file = platform::OpenFile(state.path, platform::OpenMode::kCreate);
   state.write_failed = state.file == nullptr;
   WriteLine("DEVICE" + OnOneLine(target));
 }
@@ -243,10 +239,6 @@ int16_t PrintLine() { return State().line; }
 int16_t PrintColumn() { return State().column; }
 int16_t PrintPageLength() { return State().page_length; }
 
-void TEST_ResetPrintFile() {
-  PrintState& state = State();
-  if (state.file != nullptr) std::fclose(state.file);
-  state = PrintState{};
-}
+void TEST_ResetPrintFile() { State() = PrintState{}; }
 
 }  // namespace tarnevos

@@ -12,6 +12,7 @@
 #include "platform/console/memory_console.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
+#include "support/failing_files.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 
@@ -278,9 +279,8 @@ TEST_F(PrintFileTest, FileThatCannotBeCreatedIsReportedOnceAndNotPrinted) {
 }
 
 TEST_F(PrintFileTest, WriteFailureFoundAtCloseIsReported) {
-  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  ASSERT_EQ(::symlink("/dev/full", (scratch_.path() + "kelprint.tmp").c_str()),
-            0);
+  testing::FailingFileSystem files;
+  files.FillDiskAfter("kelprint.tmp", 0);
   int runs = 0;
   platform::TEST_SetProgramRunner(
       [&](std::string_view, const std::vector<std::string>&) {
@@ -294,6 +294,60 @@ TEST_F(PrintFileTest, WriteFailureFoundAtCloseIsReported) {
   RunPrintProgram();
   EXPECT_EQ(runs, 0);
   EXPECT_NE(console_.AllShown().find("kelprint.tmp"), std::string::npos);
+}
+
+// A disk that fills in the middle of a report: the message names the file,
+// the half-written file is not printed, and the next report, with room
+// again, is written whole and printed.
+TEST_F(PrintFileTest, DiskFillingInTheMiddleStopsThePrintOnly) {
+  testing::FailingFileSystem files;
+  files.FillDiskAfter("kelprint.tmp", 70000);
+  int runs = 0;
+  platform::TEST_SetProgramRunner(
+      [&](std::string_view, const std::vector<std::string>&) {
+        ++runs;
+        return platform::ProgramResult{true, 0, ""};
+      });
+  console_.PushKey(13);
+  OpenPrintFile("");
+  for (int i = 0; i < 2000; ++i) PrintText(1, std::string(100, 'x'), 1);
+  EXPECT_EQ(PrintLine(), 2000);  // the bookkeeping went on
+  ClosePrintFile();
+  RunPrintProgram();
+  EXPECT_EQ(runs, 0);
+  EXPECT_NE(console_.AllShown().find(scratch_.path() + "kelprint.tmp"),
+            std::string::npos)
+      << console_.AllShown();
+  EXPECT_EQ(WindowDepth(), 0);
+  EXPECT_LE(scratch_.Read("kelprint.tmp").size(), 70000u);
+
+  files.FillDiskAfter("kelprint.tmp", int64_t{1} << 40);
+  OpenPrintFile("");
+  for (int i = 0; i < 2000; ++i) PrintText(1, std::string(100, 'x'), 1);
+  RunPrintProgram();
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(scratch_.Read("kelprint.tmp").size(), 8u + 2000u * 110u);
+}
+
+// A link planted where the print file goes is never followed: the file it
+// points at keeps its contents and the report is not printed.
+TEST_F(PrintFileTest, LinkInPlaceOfThePrintFileIsNotFollowed) {
+  scratch_.Write("elsewhere.txt", "precious");
+  ASSERT_EQ(::symlink((scratch_.path() + "elsewhere.txt").c_str(),
+                      (scratch_.path() + "kelprint.tmp").c_str()),
+            0);
+  int runs = 0;
+  platform::TEST_SetProgramRunner(
+      [&](std::string_view, const std::vector<std::string>&) {
+        ++runs;
+        return platform::ProgramResult{true, 0, ""};
+      });
+  console_.PushKey(13);
+  OpenPrintFile("");
+  PrintText(1, "report", 1);
+  RunPrintProgram();
+  EXPECT_EQ(runs, 0);
+  EXPECT_EQ(scratch_.Read("elsewhere.txt"), "precious");
 }
 
 }  // namespace

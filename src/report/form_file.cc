@@ -2,11 +2,10 @@
 
 #include <array>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
 #include "console/form_table.h"
+#include "platform/system/files.h"
 #include "platform/system/paths.h"
 #include "settings/csv_reader.h"
 #include "settings/run_values.h"
@@ -314,25 +313,23 @@ bool ReadFormText(std::string contents, std::string_view file_name,
 
 bool ReadFormFile(std::string* error) {
   const std::string path = FormFilePath();
-  std::ifstream in(platform::NativePath(path), std::ios::binary);
-  if (!in) {
-    Forms() = FormTables{};
-    if (error != nullptr)
-      *error = InLanguage(kCannotRead) + " " + ShownName(path);
-    return false;
+  std::string contents;
+  switch (platform::ReadWholeFile(path, kMaxFormFileBytes, contents)) {
+    case platform::ReadStatus::kOk:
+      return ReadFormText(std::move(contents), path, error);
+    case platform::ReadStatus::kTooLarge:
+      Forms() = FormTables{};
+      if (error != nullptr)
+        *error = MalformedMessage(path, 1, Problem::kTooLarge);
+      return false;
+    case platform::ReadStatus::kCannotOpen:
+    case platform::ReadStatus::kReadError:
+      break;
   }
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (size < 0 || static_cast<size_t>(size) > kMaxFormFileBytes) {
-    Forms() = FormTables{};
-    if (error != nullptr)
-      *error = MalformedMessage(path, 1, Problem::kTooLarge);
-    return false;
-  }
-  std::string contents((std::istreambuf_iterator<char>(in)),
-                       std::istreambuf_iterator<char>());
-  return ReadFormText(std::move(contents), path, error);
+  Forms() = FormTables{};
+  if (error != nullptr)
+    *error = InLanguage(kCannotRead) + " " + ShownName(path);
+  return false;
 }
 
 }  // namespace tarnevos

@@ -1,13 +1,13 @@
 #include "settings/ini_reader.h"
 
-#include <fstream>
-#include <sstream>
-
-#include "platform/system/paths.h"
+#include "platform/system/files.h"
 #include "platform/system/system.h"
 
 namespace tarnevos {
 namespace {
+
+// Settings files are a few hundred bytes; what lies beyond this is not read.
+constexpr size_t kMaxSettingsFileBytes = 64 << 20;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -108,13 +108,14 @@ std::string ReadSettingFromText(std::string_view contents,
 
 std::string ReadSetting(std::string_view file, std::string_view section,
                         std::string_view key) {
-  std::string native = platform::NativePath(file);
-  if (native.empty()) return "";
-  std::ifstream in(native, std::ios::binary);
-  if (!in) return "";
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return ReadSettingFromText(contents.str(), section, key);
+  std::string contents;
+  const platform::ReadStatus status =
+      platform::ReadWholeFile(file, kMaxSettingsFileBytes, contents);
+  if (status != platform::ReadStatus::kOk &&
+      status != platform::ReadStatus::kTooLarge) {
+    return "";
+  }
+  return ReadSettingFromText(contents, section, key);
 }
 
 std::string SystemSettingsFile() {

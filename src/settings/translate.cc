@@ -1,10 +1,6 @@
 #include "settings/translate.h"
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
-
-#include "platform/system/paths.h"
+#include "platform/system/files.h"
 #include "settings/csv_reader.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
@@ -19,12 +15,19 @@ int FieldFor(Language language) {
   return ForLanguage(kFields, language);
 }
 
-std::string ReadWholeFile(const std::string& native) {
-  std::ifstream in(native, std::ios::binary);
-  if (!in) return "";
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
+// Language files hold a few hundred entries; what lies beyond this is not
+// read.
+constexpr size_t kMaxLanguageFileBytes = 64 << 20;
+
+std::string ReadLanguageFile(const std::string& path) {
+  std::string contents;
+  const platform::ReadStatus status =
+      platform::ReadWholeFile(path, kMaxLanguageFileBytes, contents);
+  if (status != platform::ReadStatus::kOk &&
+      status != platform::ReadStatus::kTooLarge) {
+    return "";
+  }
+  return contents;
 }
 
 }  // namespace
@@ -40,12 +43,12 @@ std::string Translate(std::string_view text) {
 
   // The file is created empty when it is missing, so that translators find
   // it in place.
-  const std::string native = platform::NativePath(LanguageFilePath());
-  if (std::FILE* created = std::fopen(native.c_str(), "ab")) {
-    std::fclose(created);
+  const std::string path = LanguageFilePath();
+  if (!platform::Files().Exists(path)) {
+    platform::OpenFile(path, platform::OpenMode::kCreateNew);
   }
 
-  CsvReader reader(ReadWholeFile(native));
+  CsvReader reader(ReadLanguageFile(path));
   const int wanted = FieldFor(SessionLanguage());
   std::string fields[4];
   while (reader.ReadField(fields[0])) {

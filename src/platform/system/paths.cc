@@ -83,15 +83,6 @@ std::string NativePath(std::string_view suite_path) {
   return result;
 }
 
-bool RemoveFile(std::string_view suite_path) {
-  std::string native = NativePath(suite_path);
-  return !native.empty() && std::remove(native.c_str()) == 0;
-}
-
-bool PathExists(std::string_view suite_path) {
-  return Exists(NativePath(suite_path));
-}
-
 bool ChangeDirectory(std::string_view suite_path) {
   std::string native = NativePath(suite_path);
   return !native.empty() && ::chdir(native.c_str()) == 0;

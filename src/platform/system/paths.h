@@ -19,13 +19,6 @@ namespace tarnevos::platform {
 // Never fails; an empty text stays empty.
 std::string NativePath(std::string_view suite_path);
 
-// Removes a file named by a suite path. Returns false when it could not be
-// removed (missing files included).
-bool RemoveFile(std::string_view suite_path);
-
-// True when a file or directory exists at the suite path.
-bool PathExists(std::string_view suite_path);
-
 // Makes the directory named by a suite path the current one. Returns false
 // when it cannot.
 bool ChangeDirectory(std::string_view suite_path);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/system/files.h"
 #include "support/scratch.h"
 
 namespace tarnevos::platform {
@@ -71,14 +72,14 @@ TEST_F(PathsTest, ResolvesRelativePathsFromTheCurrentDirectory) {
 
 TEST_F(PathsTest, ExistsAndRemoveWorkOnSuitePaths) {
   const std::string& root = dir_.path();
-  EXPECT_TRUE(PathExists(root + "dades\\threbut.dat"));
-  EXPECT_TRUE(PathExists(root + "DADES"));
-  EXPECT_FALSE(PathExists(root + "dades\\finquesh.dat"));
-  EXPECT_FALSE(PathExists(""));
-  EXPECT_TRUE(RemoveFile(root + "dades\\THREBUT.dat"));
+  EXPECT_TRUE(Files().Exists(root + "dades\\threbut.dat"));
+  EXPECT_TRUE(Files().Exists(root + "DADES"));
+  EXPECT_FALSE(Files().Exists(root + "dades\\finquesh.dat"));
+  EXPECT_FALSE(Files().Exists(""));
+  EXPECT_TRUE(Files().Remove(root + "dades\\THREBUT.dat"));
   EXPECT_FALSE(dir_.Exists("DADES/THRebut.dat"));
-  EXPECT_FALSE(RemoveFile(root + "dades\\THREBUT.dat"));
-  EXPECT_FALSE(RemoveFile(""));
+  EXPECT_FALSE(Files().Remove(root + "dades\\THREBUT.dat"));
+  EXPECT_FALSE(Files().Remove(""));
 }
 
 }  // namespace
