@@ -210,7 +210,7 @@ TimingConsole& Console() {
 // moments at which the keys were taken, the call's start first.
 std::vector<Clock::time_point> RunList(int community,
                                        const std::vector<int>& keys) {
-  Field(1, 2).value = Digits(community, 3);
+  FindField(1, 2)->value = Digits(community, 3);
   TimingConsole& console = Console();
   console.taken.clear();
   for (int code : keys) {

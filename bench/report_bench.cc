@@ -33,6 +33,7 @@
 #include "installation.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
+#include "report/report_form.h"
 #include "report/settlement.h"
 #include "settings/run_values.h"
 #include "settings/session.h"

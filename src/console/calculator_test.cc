@@ -12,6 +12,7 @@
 #include "console/windows.h"
 #include "platform/console/memory_console.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -79,12 +80,8 @@ std::string Canonical(const CalculatorState& state) {
 class CalculatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    rm::TEST_ResetConsole();
+    testing::ResetRunState();
     rm::SetConsole(&console_);
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
-    TEST_ResetNumberState();
-    TEST_ResetSession();
     SessionSettings& session = TEST_MutableSession();
     session.tmp_dir = scratch_.path();
     session.root_dir = scratch_.path();
@@ -93,8 +90,7 @@ class CalculatorTest : public ::testing::Test {
   }
   void TearDown() override {
     rm::SetConsole(nullptr);
-    TEST_ResetSession();
-    TEST_ResetNumberState();
+    testing::ResetRunState();
   }
 
   // A calculator opened afresh: no file left from before.

@@ -10,6 +10,7 @@
 #include "platform/console/memory_console.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
@@ -50,13 +51,9 @@ std::string Inner(const rm::ScreenBuffer& screen, int row) {
 class CalendarTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    rm::TEST_ResetConsole();
+    testing::ResetRunState();
     rm::SetConsole(&console_);
     rm::TEST_SetToday(rm::CalendarDay{2026, 6, 1});
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
-    TEST_ResetDateSettings();
-    TEST_ResetSession();
     SessionSettings& session = TEST_MutableSession();
     session.tmp_dir = scratch_.path();
     session.root_dir = scratch_.path();
@@ -65,9 +62,7 @@ class CalendarTest : public ::testing::Test {
   }
   void TearDown() override {
     rm::SetConsole(nullptr);
-    rm::TEST_SetToday(std::nullopt);
-    TEST_ResetSession();
-    TEST_ResetDateSettings();
+    testing::ResetRunState();
   }
 
   void Start(const std::string& date_digits, const std::string& language) {

@@ -9,6 +9,7 @@
 #include "console/windows.h"
 #include "platform/console/memory_console.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/text.h"
 
@@ -45,30 +46,17 @@ std::string ProbeCursor() {
 class FieldEditorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::TEST_ResetConsole();
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
-    TEST_ResetFieldEditor();
-    TEST_ResetTextState();
-    TEST_MutableSession() = SessionSettings{};
+    testing::ResetRunState();
     TEST_MutableSession().tmp_dir = scratch_.path();
     TEST_MutableSession().screen_colours = {
         {{15, 0}, {7, 0}, {0, 7}, {0, 7}, {14, 1}}};
     probes.clear();
     SetCalendarScreen(&ProbeCursor);
   }
-  void TearDown() override { TEST_MutableSession() = SessionSettings{}; }
+  void TearDown() override { testing::ResetRunState(); }
 
   MemoryConsole& con() { return BuiltInMemoryConsole(); }
-  void Keys(const std::vector<int>& codes) {
-    for (int code : codes) {
-      if (code > 255) {
-        con().PushExtended(code);
-      } else {
-        con().PushKey(code);
-      }
-    }
-  }
+  void Keys(const std::vector<int>& codes) { con().PushKeys(codes); }
   void Probe() { con().PushExtended(key::kAltC, kAlt); }
 
   // Edits `text` at row 5, column 10 of the screen; returns the key.

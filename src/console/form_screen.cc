@@ -27,6 +27,11 @@ LookupRunner& InstalledRunner() {
   return runner;
 }
 
+FormCheck& InstalledCheck() {
+  static FormCheck check = nullptr;
+  return check;
+}
+
 bool FieldExists(int form, int field) {
   const FormTables& tables = Forms();
   return form >= 1 && form <= tables.form_count &&
@@ -361,8 +366,10 @@ void ShowFieldValue(int16_t form, int16_t field) {
 
 int16_t AcceptFieldValue(int16_t form, std::string_view text, int16_t field,
                          KeyCode /*key*/) {
-  if (!FieldExists(form, field)) return 1;
-  FieldDef& def = Field(form, field);
+  FieldDef* const found =
+      FieldExists(form, field) ? FindField(form, field) : nullptr;
+  if (found == nullptr) return 1;
+  FieldDef& def = *found;
   std::string value(text);
   bool refused = false;
   switch (def.type) {
@@ -391,30 +398,16 @@ int16_t AcceptFieldValue(int16_t form, std::string_view text, int16_t field,
 }
 
 int16_t CheckForm(int16_t form, KeyCode key) {
-  if (form != 1 || key == key::kEsc) return 0;
-  // A blank code piece counts as 0, so that both ends of the range keep
-  // their four bytes (community and unit).
-  auto piece = [](int field) {
-    std::string text = TrimBlanks(Field(1, field).value);
-    return text.empty() ? std::string("0") : text;
-  };
-  ReportParameters& parameters = Parameters();
-  parameters.cutoff_date = ParseDateEntry(Field(1, 1).value);
-  parameters.range_from = PackDottedCode(piece(2) + "." + piece(3));
-  parameters.range_to = PackDottedCode(piece(4) + "." + piece(5));
-  parameters.copies = ToInt16(NumericValue(Field(1, 6).value));
-  if (parameters.range_from > parameters.range_to) return 1;
-
-  FieldDef& answer = Field(2, 1);
-  answer.value.assign(answer.length, ' ');
-  int16_t confirmation_form = 2;
-  KeyCode closing = 0;
-  FormScreen(confirmation_form, closing);
-  return TrimRightBlanks(Field(2, 1).value) == "S" ? 0 : 1;
+  return InstalledCheck() != nullptr ? InstalledCheck()(form, key) : 0;
 }
+
+void SetFormCheck(FormCheck check) { InstalledCheck() = check; }
 
 void SetLookupRunner(LookupRunner runner) { InstalledRunner() = runner; }
 
-void TEST_ResetFormScreen() { InstalledRunner() = nullptr; }
+void TEST_ResetFormScreen() {
+  InstalledRunner() = nullptr;
+  InstalledCheck() = nullptr;
+}
 
 }  // namespace tarnevos

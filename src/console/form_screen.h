@@ -45,11 +45,12 @@ void ShowFieldValue(int16_t form, int16_t field);
 int16_t AcceptFieldValue(int16_t form, std::string_view text, int16_t field,
                          KeyCode key);
 
-// The check run when a form closes. Form 1 closed with any key but Esc
-// turns its fields into the report parameters (Parameters()) and, when the
-// range is in order, asks for confirmation on form 2. Returns 0 to let the
-// form close, 1 to keep the operator in it.
+// The check run when a form closes with `key`: the installed form check,
+// which returns 0 to let the form close and 1 to keep the operator in it.
+// Without one every form closes.
 int16_t CheckForm(int16_t form, KeyCode key);
+using FormCheck = int16_t (*)(int16_t form, KeyCode key);
+void SetFormCheck(FormCheck check);
 
 // F4 on a field with a lookup number runs the installed lookup runner with
 // (lookup number, form, field). The runner returns 0 when a record was
@@ -58,7 +59,7 @@ int16_t CheckForm(int16_t form, KeyCode key);
 using LookupRunner = int16_t (*)(int16_t lookup, int16_t form, int16_t field);
 void SetLookupRunner(LookupRunner runner);
 
-// No lookup runner installed.
+// No lookup runner and no form check installed.
 void TEST_ResetFormScreen();
 
 }  // namespace tarnevos

@@ -12,6 +12,8 @@
 #include "platform/console/memory_console.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
+#include "support/form_tables.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/dates.h"
 #include "util/text.h"
@@ -22,39 +24,9 @@ namespace {
 using platform::BuiltInMemoryConsole;
 using platform::MemoryConsole;
 
-constexpr char kMoveKeys[] = "d,1b,4800,5000,4900,5100,2,3c00,3e00";
-
-FieldDef MakeField(int16_t row, int16_t column, std::string label,
-                   int16_t length, int16_t type = 0, int16_t flags = 0,
-                   std::string choices = "") {
-  FieldDef field;
-  field.row = row;
-  field.column = column;
-  field.label = std::move(label);
-  field.length = length;
-  field.type = type;
-  field.flags = flags;
-  field.choices = std::move(choices);
-  field.value.assign(length, ' ');
-  return field;
-}
-
-void SetForm(int number, std::string keys, std::vector<FieldDef> fields,
-             int16_t next = 0, std::array<int16_t, 5> window = {}) {
-  FormTables& tables = Forms();
-  if (tables.form_count < number) {
-    tables.form_count = static_cast<int16_t>(number);
-    tables.forms.resize(number + 1);
-  }
-  FormDef& form = tables.forms[number];
-  form.key_list = std::move(keys);
-  form.next_form = next;
-  form.window = window;
-  form.field_count = static_cast<int16_t>(fields.size());
-  form.fields.assign(1, FieldDef{});
-  for (FieldDef& field : fields) form.fields.push_back(std::move(field));
-  tables.max_fields = std::max<int16_t>(tables.max_fields, form.field_count);
-}
+using testing::kMoveKeys;
+using testing::MakeField;
+using testing::SetForm;
 
 // Four text fields of three characters; the third is read-only.
 void SetFourFieldForm(int number = 3) {
@@ -62,23 +34,6 @@ void SetFourFieldForm(int number = 3) {
           {MakeField(2, 1, "A: ", 3), MakeField(3, 1, "B: ", 3),
            MakeField(4, 1, "C: ", 3, 0, field_flag::kReadOnly),
            MakeField(5, 1, "D: ", 3)});
-}
-
-// The report's form 1 and its confirmation form 2.
-void SetReportForms() {
-  SetForm(1, kMoveKeys,
-          {MakeField(2, 1, "Data: ", 10, field_type::kDate),
-           MakeField(3, 1, "Com1: ", 3, field_type::kNumber, 0),
-           MakeField(4, 1, "Dep1: ", 3, field_type::kNumber),
-           MakeField(5, 1, "Com2: ", 3, field_type::kNumber),
-           MakeField(6, 1, "Dep2: ", 3, field_type::kNumber),
-           MakeField(7, 1, "Copies: ", 3, field_type::kNumber)});
-  SetForm(2, "d,1b", {MakeField(2, 3, "Imprimir?  ", 1, 0, 0, "|N,No|S,S\xa1")},
-          0, {0, 10, 20, 14, 60});
-  const char* values[] = {"", "150324", "1", "0", "999", "999", "1"};
-  for (int j = 1; j <= 6; ++j) {
-    Field(1, j).value = FitText(values[j], Field(1, j).length);
-  }
 }
 
 int16_t runner_calls = 0;
@@ -99,42 +54,14 @@ int16_t CancelledRunner(int16_t, int16_t, int16_t) {
 class FormScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::TEST_ResetConsole();
-    platform::TEST_SetToday(platform::CalendarDay{2026, 6, 1});
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
-    TEST_ResetFieldEditor();
-    TEST_ResetFormTables();
-    TEST_ResetFormScreen();
-    TEST_ResetTextState();
-    TEST_ResetDateSettings();
-    TEST_ResetSession();
-    SessionSettings& session = TEST_MutableSession();
-    session.tmp_dir = scratch_.path();
-    session.root_dir = scratch_.path();
-    session.language = "CAT";
-    session.menu_title = " Prova ";
-    session.work_date = PackDigits("20240315");
-    session.screen_colours = {{{15, 0}, {7, 0}, {0, 7}, {1, 7}, {14, 1}}};
+    testing::SetUpFormSession(scratch_.path());
+    TEST_MutableSession().menu_title = " Prova ";
     runner_calls = 0;
   }
-  void TearDown() override {
-    platform::TEST_SetToday(std::nullopt);
-    TEST_ResetSession();
-    TEST_ResetFormTables();
-    TEST_ResetFormScreen();
-  }
+  void TearDown() override { testing::ResetRunState(); }
 
   MemoryConsole& con() { return BuiltInMemoryConsole(); }
-  void Keys(const std::vector<int>& codes) {
-    for (int code : codes) {
-      if (code > 255) {
-        con().PushExtended(code);
-      } else {
-        con().PushKey(code);
-      }
-    }
-  }
+  void Keys(const std::vector<int>& codes) { con().PushKeys(codes); }
   KeyCode Run(int16_t form, KeyCode key = 0) {
     FormScreen(form, key);
     EXPECT_EQ(con().ExhaustedWaits(), 0) << "the script ran out";
@@ -156,15 +83,15 @@ TEST_F(FormScreenTest, DrawsTheTitleLabelsAndValuesByType) {
            MakeField(6, 1, "Si? ", 1, 0, 0, "|S,Si|N,No"),
            MakeField(7, 1, "Clau: ", 6, 0, field_flag::kSecret),
            MakeField(8, 1, "Text: ", 8)});
-  Field(3, 1).value = "Joan  ";
-  Field(3, 2).value = "050106    ";
-  Field(3, 3).value = "5  ";
-  Field(3, 4).value = "p  ";
-  Field(3, 5).value = "N";
-  Field(3, 5).trailing_blanks = 2;
-  Field(3, 6).value = "secret";
-  Field(3, 7).value = "abcdefgh";
-  Field(3, 7).width = 4;
+  FindField(3, 1)->value = "Joan  ";
+  FindField(3, 2)->value = "050106    ";
+  FindField(3, 3)->value = "5  ";
+  FindField(3, 4)->value = "p  ";
+  FindField(3, 5)->value = "N";
+  FindField(3, 5)->trailing_blanks = 2;
+  FindField(3, 6)->value = "secret";
+  FindField(3, 7)->value = "abcdefgh";
+  FindField(3, 7)->width = 4;
   DrawForm(3);
   EXPECT_EQ(Screen(1, 37, 7), " Prova ");
   EXPECT_EQ(con().ColourAt(1, 38), 0x70);
@@ -295,9 +222,9 @@ TEST_F(FormScreenTest, FlagsBlankSecretReadOnlyAndCursorAtEnd) {
           {MakeField(2, 1, "A: ", 3, 0, field_flag::kBlankOnVisit),
            MakeField(3, 1, "B: ", 4, 0, field_flag::kSecret),
            MakeField(4, 1, "C: ", 4, 0, field_flag::kCursorAtEnd)});
-  Field(3, 1).value = "abc";
-  Field(3, 2).value = "pw  ";
-  Field(3, 3).value = "ab  ";
+  FindField(3, 1)->value = "abc";
+  FindField(3, 2)->value = "pw  ";
+  FindField(3, 3)->value = "ab  ";
   Keys({key::kEnter,  // A left blank keeps abc
         'z', 'z', key::kEnter, 'c', key::kEnter});
   EXPECT_EQ(Run(3), key::kEnter);
@@ -350,8 +277,8 @@ TEST_F(FormScreenTest, F1ShowsHelpOnlyWithAMenuName) {
 
 TEST_F(FormScreenTest, F4RunsTheLookupAndMovesOnWhenARecordIsChosen) {
   SetFourFieldForm();
-  Field(3, 2).lookup = 7;
-  Field(3, 4).lookup = 8;
+  FindField(3, 2)->lookup = 7;
+  FindField(3, 4)->lookup = 8;
 
   Keys({key::kEnter, key::kF4, key::kEsc, key::kEsc});
   EXPECT_EQ(Run(3), key::kEsc);  // no runner: F4 does nothing
@@ -377,41 +304,27 @@ TEST_F(FormScreenTest, F4RunsTheLookupAndMovesOnWhenARecordIsChosen) {
   EXPECT_EQ(Field(3, 4).value, "w07");
 }
 
-TEST_F(FormScreenTest, FormOneCheckSetsTheParametersAfterConfirmation) {
-  SetReportForms();
-  Keys({key::kCtrlB, 's', key::kEnter});
-  EXPECT_EQ(Run(1), key::kCtrlB);
-  const ReportParameters& parameters = Parameters();
-  EXPECT_EQ(parameters.cutoff_date, PackDigits("20240315"));
-  EXPECT_EQ(parameters.range_from, PackDigits("00010000"));
-  EXPECT_EQ(parameters.range_to, PackDigits("09990999"));
-  EXPECT_EQ(parameters.copies, 1);
-  EXPECT_EQ(Field(2, 1).value, "S");
-  EXPECT_EQ(WindowDepth(), 0);
+int16_t check_calls = 0;
+// Keeps the operator in form 3 the first time it closes with Ctrl+B.
+int16_t CheckOnce(int16_t form, KeyCode key) {
+  ++check_calls;
+  return form == 3 && key == key::kCtrlB && check_calls == 1 ? 1 : 0;
+}
 
-  // Enter alone answers No: back to the first field of form 1.
-  Keys({key::kPgDn, '0', key::kEnter, key::kEnter, key::kEsc});
-  EXPECT_EQ(Run(1), key::kEsc);
-  EXPECT_EQ(Parameters().copies, 0);
-  EXPECT_EQ(Field(2, 1).value, "N");
+TEST_F(FormScreenTest, TheInstalledCheckDecidesWhetherTheFormCloses) {
+  SetFourFieldForm();
+  check_calls = 0;
+  SetFormCheck(&CheckOnce);
+  // Refused once: the operator stays in the form and closes it again.
+  Keys({'x', key::kCtrlB, key::kCtrlB});
+  EXPECT_EQ(Run(3), key::kCtrlB);
+  EXPECT_EQ(check_calls, 2);
+  EXPECT_EQ(Field(3, 1).value, "x  ");
+  EXPECT_EQ(CheckForm(3, key::kEsc), 0);
 
-  // A range out of order fails at once, without asking.
-  Field(2, 1).value = "Q";
-  Field(1, 2).value = "5  ";
-  Field(1, 4).value = "3  ";
-  Keys({key::kCtrlB, key::kEsc});
-  EXPECT_EQ(Run(1), key::kEsc);
-  EXPECT_EQ(Field(2, 1).value, "Q");
-
-  // Blank unit numbers still give four-byte codes.
-  EXPECT_EQ(CheckForm(1, key::kEsc), 0);
-  Field(1, 2).value = "3  ";
-  Field(1, 3).value = "   ";
-  Field(1, 5).value = "   ";
-  Keys({key::kEsc});
-  EXPECT_EQ(CheckForm(1, key::kEnter), 1);
-  EXPECT_EQ(Parameters().range_from, PackDigits("00030000"));
-  EXPECT_EQ(Parameters().range_to, PackDigits("00030000"));
+  SetFormCheck(nullptr);  // without a check every form closes
+  Keys({key::kCtrlB});
+  EXPECT_EQ(Run(3), key::kCtrlB);
 }
 
 }  // namespace

@@ -8,38 +8,40 @@ FormTables& Tables() {
   return tables;
 }
 
+const FormDef kNoForm;
+const FieldDef kNoField;
+
 }  // namespace
 
 FormTables& Forms() { return Tables(); }
 
-FormDef& Form(int form) {
-  static FormDef empty;
+FormDef* FindForm(int form) {
   FormTables& tables = Tables();
   if (form < 1 || form >= static_cast<int>(tables.forms.size())) {
-    empty = FormDef{};
-    return empty;
+    return nullptr;
   }
-  return tables.forms[form];
+  return &tables.forms[form];
 }
 
-FieldDef& Field(int form, int field) {
-  static FieldDef empty;
-  FormDef& def = Form(form);
-  if (field < 1 || field >= static_cast<int>(def.fields.size())) {
-    empty = FieldDef{};
-    return empty;
+FieldDef* FindField(int form, int field) {
+  FormDef* def = FindForm(form);
+  if (def == nullptr || field < 1 ||
+      field >= static_cast<int>(def->fields.size())) {
+    return nullptr;
   }
-  return def.fields[field];
+  return &def->fields[field];
 }
 
-ReportParameters& Parameters() {
-  static ReportParameters parameters;
-  return parameters;
+const FormDef& Form(int form) {
+  const FormDef* def = FindForm(form);
+  return def != nullptr ? *def : kNoForm;
 }
 
-void TEST_ResetFormTables() {
-  Tables() = FormTables{};
-  Parameters() = ReportParameters{};
+const FieldDef& Field(int form, int field) {
+  const FieldDef* def = FindField(form, field);
+  return def != nullptr ? *def : kNoField;
 }
+
+void TEST_ResetFormTables() { Tables() = FormTables{}; }
 
 }  // namespace tarnevos

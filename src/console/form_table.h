@@ -7,29 +7,28 @@
 #include <vector>
 
 // The form tables read from the program's form file at start-up and shown by
-// the form screen, the lookup definitions, and the report parameters that
-// the check of form 1 leaves behind.
+// the form screen, and the lookup definitions.
 namespace tarnevos {
 
 struct FieldDef {
   int16_t row = 0;
   int16_t column = 0;
-  std::string label;          // translated at load
-  int16_t length = 0;         // L: characters of the value
-  int16_t width = 0;          // characters per line when wrapping; 0 none
+  std::string label;   // translated at load
+  int16_t length = 0;  // L: characters of the value
+  int16_t width = 0;   // characters per line when wrapping; 0 none
   int16_t trailing_blanks = 0;
-  int16_t flags = 0;          // 1 blank on visit, 2 secret, 4 read-only,
-                              // 8 cursor after the last non-blank
-  int16_t type = 0;           // 0 text, 1 date, 2 number, 3 number or "P"
-  int16_t lookup = 0;         // lookup number opened by F4; 0 none
-  std::string choices;        // "|value,description|..." translated
-  std::string value;          // always exactly `length` characters
+  int16_t flags = 0;    // 1 blank on visit, 2 secret, 4 read-only,
+                        // 8 cursor after the last non-blank
+  int16_t type = 0;     // 0 text, 1 date, 2 number, 3 number or "P"
+  int16_t lookup = 0;   // lookup number opened by F4; 0 none
+  std::string choices;  // "|value,description|..." translated
+  std::string value;    // always exactly `length` characters
 };
 
 struct FormDef {
-  std::string key_list;       // accepted keys, hexadecimal, comma-separated
+  std::string key_list;  // accepted keys, hexadecimal, comma-separated
   int16_t field_count = 0;
-  int16_t next_form = 0;      // continuation form; 0 none
+  int16_t next_form = 0;            // continuation form; 0 none
   std::array<int16_t, 5> window{};  // [1..4] top, left, bottom, right
   std::vector<FieldDef> fields;     // index 1..MaxFields (0 unused)
 };
@@ -46,21 +45,15 @@ struct FormTables {
 
 FormTables& Forms();
 
-// Safe access: a form or field number outside the tables gives a shared
-// empty definition instead of undefined behaviour.
-FormDef& Form(int form);
-FieldDef& Field(int form, int field);
+// The definition to change; nullptr for a number outside the tables.
+FormDef* FindForm(int form);
+FieldDef* FindField(int form, int field);
 
-// The report parameters that form 1's check leaves behind.
-struct ReportParameters {
-  std::string cutoff_date;  // packed date, 4 bytes
-  std::string range_from;   // packed community + unit, 4 bytes
-  std::string range_to;     // packed, 4 bytes
-  int16_t copies = 1;
-};
-ReportParameters& Parameters();
+// Reading: a number outside the tables gives an empty definition.
+const FormDef& Form(int form);
+const FieldDef& Field(int form, int field);
 
-// Empty tables and default parameters.
+// Empty tables.
 void TEST_ResetFormTables();
 
 }  // namespace tarnevos

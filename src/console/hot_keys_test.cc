@@ -8,6 +8,7 @@
 #include "console/windows.h"
 #include "platform/console/memory_console.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/dates.h"
 #include "util/numbers.h"
@@ -21,12 +22,7 @@ using platform::MemoryConsole;
 class HotKeysTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::TEST_ResetConsole();
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
-    TEST_ResetDateSettings();
-    TEST_ResetNumberState();
-    TEST_ResetSession();
+    testing::ResetRunState();
     SessionSettings& session = TEST_MutableSession();
     session.tmp_dir = scratch_.path();
     session.terminal_dir = scratch_.path();
@@ -34,10 +30,7 @@ class HotKeysTest : public ::testing::Test {
     session.work_date = PackDigits("20060115");
     session.screen_colours = {{{15, 0}, {7, 0}, {0, 7}, {1, 7}, {14, 1}}};
   }
-  void TearDown() override {
-    TEST_ResetKeyboard();
-    TEST_ResetSession();
-  }
+  void TearDown() override { testing::ResetRunState(); }
 
   MemoryConsole& con() { return BuiltInMemoryConsole(); }
   void PushAlt(int scan_code) { con().PushExtended(scan_code, {.alt = true}); }

@@ -8,6 +8,7 @@
 #include "console/windows.h"
 #include "platform/console/memory_console.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 
 namespace tarnevos {
 namespace {
@@ -20,15 +21,13 @@ using platform::Modifiers;
 class KeyboardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::TEST_ResetConsole();
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
+    testing::ResetRunState();
     SessionSettings& session = TEST_MutableSession();
     session = SessionSettings{};
     // Roles 0..4: distinct pairs, so each attribute shows in the colour.
     session.screen_colours = {{{15, 0}, {7, 0}, {0, 7}, {1, 3}, {14, 1}}};
   }
-  void TearDown() override { TEST_MutableSession() = SessionSettings{}; }
+  void TearDown() override { testing::ResetRunState(); }
 
   MemoryConsole& con() { return BuiltInMemoryConsole(); }
 

@@ -13,6 +13,7 @@
 #include "platform/system/paths.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 
 namespace tarnevos {
@@ -165,10 +166,8 @@ class SnapshotConsole : public MemoryConsole {
 class MessagesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::TEST_ResetConsole();
+    testing::ResetRunState();
     platform::SetConsole(&console_);
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
     SessionSettings& session = TEST_MutableSession();
     session = SessionSettings{};
     session.tmp_dir = scratch_.path();
@@ -179,8 +178,7 @@ class MessagesTest : public ::testing::Test {
   void TearDown() override {
     std::filesystem::current_path(old_directory_);
     platform::SetConsole(nullptr);
-    platform::TEST_SetProgramRunner(nullptr);
-    TEST_MutableSession() = SessionSettings{};
+    testing::ResetRunState();
   }
 
   // A help file of `count` lines "LINE nn", each an 80-byte record.

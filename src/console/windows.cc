@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <memory>
 #include <optional>
 #include <string>
@@ -282,6 +283,7 @@ void PopWindow() {
     return;
   }
   --state.depth;
+  assert(state.depth >= 0);
   state.window = entry->previous;
 
   const Rect& r = entry->saved;

@@ -10,6 +10,7 @@
 #include "console/keyboard.h"
 #include "platform/console/memory_console.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/little_endian.h"
 
@@ -22,13 +23,10 @@ using platform::MemoryConsole;
 class WindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::TEST_ResetConsole();
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
-    TEST_MutableSession() = SessionSettings{};
+    testing::ResetRunState();
     TEST_MutableSession().tmp_dir = scratch_.path();
   }
-  void TearDown() override { TEST_MutableSession() = SessionSettings{}; }
+  void TearDown() override { testing::ResetRunState(); }
 
   MemoryConsole& con() { return BuiltInMemoryConsole(); }
   std::string Stack() const { return scratch_.Read("WinPush.tmp"); }

@@ -14,6 +14,7 @@
 #include "platform/console/memory_console.h"
 #include "platform/recordmanager/record_manager.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
@@ -79,9 +80,8 @@ int32_t AreaAmount() {
 class AccessLayerOnSqlite : public ::testing::Test {
  protected:
   void SetUp() override {
-    rm::TEST_ResetRecordManager();
+    testing::ResetRunState();
     rm::SetConsole(&console_);
-    TEST_ResetAccessLayer();
     SessionSettings& session = TEST_MutableSession();
     session = SessionSettings{};
     session.root_dir = scratch_.path();
@@ -93,11 +93,8 @@ class AccessLayerOnSqlite : public ::testing::Test {
   void TearDown() override {
     int16_t status = 0;
     CloseAllDataFiles(status);
-    TEST_SetFatalStopHandler(nullptr);
-    TEST_ResetAccessLayer();
-    rm::TEST_ResetRecordManager();
+    testing::ResetRunState();
     rm::SetConsole(nullptr);
-    TEST_MutableSession() = SessionSettings{};
   }
   void WriteDictionaries() {
     for (const FileLayout& layout : FileLayouts()) {

@@ -14,6 +14,7 @@
 #include "platform/console/memory_console.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 
@@ -49,10 +50,9 @@ void RecordStop() { ++g_stops; }
 class AccessLayerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TEST_ResetAccessLayer();
+    testing::ResetRunState();
+    rm::SetRecordManager(&manager_);
     rm::SetConsole(&console_);
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
     SessionSettings& session = TEST_MutableSession();
     session = SessionSettings{};
     session.root_dir = scratch_.path();
@@ -64,11 +64,8 @@ class AccessLayerTest : public ::testing::Test {
     manager_.SetStatistics(MakeStatistics(24, 1, {{4, 0}}));
   }
   void TearDown() override {
-    rm::TEST_SetSleeper(nullptr);
-    TEST_SetFatalStopHandler(nullptr);
-    TEST_ResetWindows();
+    testing::ResetRunState();
     rm::SetConsole(nullptr);
-    TEST_ResetAccessLayer();
   }
 
   // Opens handle 700 on area_, expecting success.

@@ -7,6 +7,7 @@
 
 #include "data/access_layer.h"
 #include "data/scripted_record_manager.h"
+#include "support/run_state.h"
 
 namespace tarnevos {
 namespace {
@@ -99,8 +100,11 @@ TEST(KeyImage, UsesTheRequestedKeyAndFindsTheTableAfterAllKeys) {
 
 class KeySpecOnFiles : public ::testing::Test {
  protected:
-  void SetUp() override { TEST_ResetAccessLayer(); }
-  void TearDown() override { TEST_ResetAccessLayer(); }
+  void SetUp() override {
+    testing::ResetRunState();
+    platform::SetRecordManager(&manager_);
+  }
+  void TearDown() override { testing::ResetRunState(); }
   testing::ScriptedRecordManager manager_;
 };
 

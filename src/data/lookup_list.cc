@@ -47,6 +47,7 @@ struct ListState {
   int32_t choice_number = 0;
   std::string choice_text;
   int16_t chosen_lookup = 0;
+  std::vector<LookupLayout> layouts;
 };
 
 ListState& State() {
@@ -151,6 +152,15 @@ bool FindLookup(int16_t lookup, LookupDefinition& definition) {
 std::string CodeDigits(const uint8_t* area, size_t bytes) {
   const std::string digits = UnpackDigits(GetBytes(area, 0, bytes));
   return digits.size() > 3 ? digits.substr(digits.size() - 3) : digits;
+}
+
+const LookupLayout* LayoutOf(int16_t lookup) {
+  for (const LookupLayout& layout : State().layouts) {
+    if (layout.lookup == lookup && layout.record_area != nullptr) {
+      return &layout;
+    }
+  }
+  return nullptr;
 }
 
 // One run of a lookup list, from opening to closing.
@@ -559,47 +569,37 @@ void RecordLookup(int16_t lookup, int16_t& result) {
   }
 }
 
+void SetLookupLayouts(std::vector<LookupLayout> layouts) {
+  State().layouts = std::move(layouts);
+}
+
 int16_t LookupRange(int16_t lookup, std::string& lower, std::string& upper) {
   lower.clear();
   upper.clear();
-  if (lookup == 2 || lookup == 3) {
-    const int field = lookup == 2 ? 2 : 4;
-    lower = PackDigits("0" + Field(1, field).value);
+  const LookupLayout* layout = LayoutOf(lookup);
+  if (layout != nullptr && layout->range_field != 0) {
+    lower =
+        PackDigits("0" + Field(layout->range_form, layout->range_field).value);
     upper = lower;
   }
   return 0;
 }
 
 std::string LookupLine(int16_t lookup) {
-  const RecordAreas& areas = Areas();
-  switch (lookup) {
-    case 1:
-      return CodeDigits(areas.finques.data(), 2) + "  " +
-             GetBytes(areas.finques.data(), field::kCommunityName, 30);
-    case 2:
-    case 3:
-      return CodeDigits(areas.propiet.data(), 4) + "  " +
-             GetBytes(areas.propiet.data(), field::kOwnerName, 30) + "  " +
-             GetBytes(areas.propiet.data(), field::kDesignation, 10);
-    default:
-      return "";
+  const LookupLayout* layout = LayoutOf(lookup);
+  if (layout == nullptr) return "";
+  std::string line = CodeDigits(layout->record_area, layout->code_bytes);
+  for (const LookupField& field : layout->line_fields) {
+    line += "  " + GetBytes(layout->record_area, field.offset, field.width);
   }
+  return line;
 }
 
 void StoreLookupCode(int16_t lookup, int16_t form, int16_t field) {
-  std::string code;
-  switch (lookup) {
-    case 1:
-      code = CodeDigits(Areas().finques.data(), 2);
-      break;
-    case 2:
-    case 3:
-      code = CodeDigits(Areas().propiet.data(), 4);
-      break;
-    default:
-      return;
-  }
-  AcceptFieldValue(form, code, field, 0);
+  const LookupLayout* layout = LayoutOf(lookup);
+  if (layout == nullptr) return;
+  AcceptFieldValue(form, CodeDigits(layout->record_area, layout->code_bytes),
+                   field, 0);
 }
 
 int32_t LookupChoiceNumber() { return State().choice_number; }

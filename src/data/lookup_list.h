@@ -1,8 +1,10 @@
 #ifndef TARNEVOS_DATA_LOOKUP_LIST_H_
 #define TARNEVOS_DATA_LOOKUP_LIST_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The lookup list that F4 opens on a form field: a framed window listing
 // the records of one data file in key order, one line per record, from
@@ -38,8 +40,34 @@ namespace tarnevos {
 // line, gives -1 and shows nothing.
 void RecordLookup(int16_t lookup, int16_t& result);
 
-// The key range of a lookup (lookup 2: the community of form 1's field 2;
-// lookup 3: of field 4; others: none, two empty strings). Returns 0.
+// How the lines and codes of one lookup's records are made, given by the
+// program that defines the lookups (the form file says only which file,
+// key and frame a lookup uses).
+struct LookupField {
+  size_t offset;  // in the record
+  size_t width;
+};
+struct LookupLayout {
+  int16_t lookup = 0;
+  // The record area of the lookup's data file.
+  const uint8_t* record_area = nullptr;
+  // Bytes of the packed code that starts the record; the code shown and
+  // stored is its last three digits.
+  size_t code_bytes = 0;
+  // The fields shown after the code, two blanks apart.
+  std::vector<LookupField> line_fields;
+  // A form field holding a community number that bounds the list to that
+  // community's records (the key range); 0 and 0 for the whole file.
+  int16_t range_form = 0;
+  int16_t range_field = 0;
+};
+// Replaces the layouts (lookups without one list no records and store no
+// code).
+void SetLookupLayouts(std::vector<LookupLayout> layouts);
+
+// The key range of a lookup: the packed community number of its range
+// field as both bounds; two empty strings for a lookup without one.
+// Returns 0.
 int16_t LookupRange(int16_t lookup, std::string& lower, std::string& upper);
 
 // The line of a lookup built from the current record in its file's record
@@ -47,9 +75,9 @@ int16_t LookupRange(int16_t lookup, std::string& lower, std::string& upper);
 // listed).
 std::string LookupLine(int16_t lookup);
 
-// Passes the code of the chosen record (lookup 1: the community number;
-// lookups 2 and 3: the unit number) to AcceptFieldValue(form, code, field,
-// 0), which validates, stores and shows it. Other lookups store nothing.
+// Passes the code of the chosen record to AcceptFieldValue(form, code,
+// field, 0), which validates, stores and shows it. Lookups without a
+// layout store nothing.
 void StoreLookupCode(int16_t lookup, int16_t form, int16_t field);
 
 // What a list without data file chose last: the entry's item number and its
@@ -76,7 +104,7 @@ void InstallLookupRunner();
 // after every record.
 inline constexpr int kLongFetchRecords = 64;
 
-// Forgets the last choice.
+// Forgets the last choice and the layouts.
 void TEST_ResetLookupList();
 
 }  // namespace tarnevos

@@ -23,6 +23,7 @@
 #include "platform/console/memory_console.h"
 #include "platform/recordmanager/record_manager.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
@@ -151,19 +152,22 @@ class Client {
   int16_t status_ = 0;
 };
 
+// Lookup 1 lists communities, lookups 2 and 3 the units of the community
+// in form 1's field 2 or 4, as the settlement report lays them out.
+std::vector<LookupLayout> TestLayouts() {
+  const std::vector<LookupField> unit_line = {{field::kOwnerName, 30},
+                                              {field::kDesignation, 10}};
+  return {{1, Areas().finques.data(), 2, {{field::kCommunityName, 30}}, 0, 0},
+          {2, Areas().propiet.data(), 4, unit_line, 1, 2},
+          {3, Areas().propiet.data(), 4, unit_line, 1, 4}};
+}
+
 class LookupListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    rm::TEST_ResetRecordManager();
-    rm::TEST_ResetConsole();
+    testing::ResetRunState();
     rm::SetConsole(&console_);
-    TEST_ResetAccessLayer();
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
-    TEST_ResetFormTables();
-    TEST_ResetFormScreen();
-    TEST_ResetLookupList();
-    TEST_ResetSession();
+    SetLookupLayouts(TestLayouts());
     SessionSettings& session = TEST_MutableSession();
     session.root_dir = scratch_.path();
     session.tmp_dir = scratch_.path();
@@ -180,13 +184,9 @@ class LookupListTest : public ::testing::Test {
   void TearDown() override {
     int16_t status = 0;
     CloseAllDataFiles(status);
-    TEST_ResetAccessLayer();
+    testing::ResetRunState();
     rm::SetRecordManager(nullptr);
-    rm::TEST_ResetRecordManager();
     rm::SetConsole(nullptr);
-    TEST_ResetFormTables();
-    TEST_ResetFormScreen();
-    TEST_ResetSession();
   }
 
   // Empty data files, as at the start of a test.
@@ -266,19 +266,11 @@ class LookupListTest : public ::testing::Test {
     }
     form.field_count = 5;
     tables.max_fields = std::max<int16_t>(tables.max_fields, 5);
-    Field(1, 2).value = FitText(first_community, 3);
-    Field(1, 4).value = FitText(last_community, 3);
+    FindField(1, 2)->value = FitText(first_community, 3);
+    FindField(1, 4)->value = FitText(last_community, 3);
   }
 
-  void Keys(const std::vector<int>& codes) {
-    for (int code : codes) {
-      if (code > 255) {
-        console_.PushExtended(code);
-      } else {
-        console_.PushKey(code);
-      }
-    }
-  }
+  void Keys(const std::vector<int>& codes) { console_.PushKeys(codes); }
   int16_t Run(int16_t lookup) {
     int16_t result = 99;
     RecordLookup(lookup, result);
@@ -504,7 +496,7 @@ TEST_F(LookupListTest, ListsTheUnitsOfTheCommunityOfTheForm) {
   EXPECT_EQ(ListRows(console_.screens[0])[1], "");
 
   console_.screens.clear();
-  Field(1, 2).value = "9  ";
+  FindField(1, 2)->value = "9  ";
   Keys({key::kEnter});
   EXPECT_EQ(Run(2), -1);
   EXPECT_EQ(ListRows(console_.screens[0])[0], "");
@@ -590,7 +582,7 @@ TEST_F(LookupListTest, F4OpensTheChainedListAndItsChoiceIsStored) {
 
 TEST_F(LookupListTest, FormScreenF4StoresTheChosenCode) {
   DefineForm1("1");
-  Field(1, 1).value = "15/03/2024";
+  FindField(1, 1)->value = "15/03/2024";
   DefineLookup(1, kFinquesHandle, {3, 10, 9, 50});
   AddCommunities(3);
   InstallLookupRunner();
@@ -739,6 +731,7 @@ TEST_F(LookupListTest, BrokenBrowseFilesEndTheListInsteadOfFailing) {
     SCOPED_TRACE(c.name);
     console_.screens.clear();
     TEST_ResetLookupList();
+    SetLookupLayouts(TestLayouts());
     scratch_.Write("Browse.tmp", c.bytes);
     Keys({key::kDown, key::kDown, key::kDown, key::kUp, key::kEnter});
     EXPECT_EQ(Run(5), c.result);
@@ -829,7 +822,7 @@ TEST_F(LookupListTest, LineRangeAndCodeLayouts) {
     std::string stored;
   } stores[] = {{1, "042"}, {2, "317"}, {3, "317"}, {6, "   "}};
   for (const StoreCase& c : stores) {
-    Field(1, 3).value = "   ";
+    FindField(1, 3)->value = "   ";
     StoreLookupCode(c.lookup, 1, 3);
     EXPECT_EQ(Field(1, 3).value, c.stored) << c.lookup;
   }

@@ -18,11 +18,11 @@
 #include "console/windows.h"
 #include "data/access_layer.h"
 #include "data/data_files.h"
-#include "data/lookup_list.h"
 #include "platform/console/console.h"
 #include "platform/console/terminal_console.h"
 #include "platform/system/paths.h"
 #include "report/form_file.h"
+#include "report/report_form.h"
 #include "report/settlement.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
@@ -87,7 +87,7 @@ int main() {
   }
   platform::SetConsole(terminal.get());
   InstallHotKeyScreens();
-  InstallLookupRunner();
+  InstallReportHooks();
 
   std::string form_error;
   const bool forms_read = ReadFormFile(&form_error);

@@ -13,6 +13,7 @@
 #include "platform/system/system.h"
 #include "settings/session.h"
 #include "support/failing_files.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 
@@ -44,20 +45,14 @@ class SnapshotConsole : public MemoryConsole {
 class PrintFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TEST_ResetPrintFile();
-    TEST_ResetWindows();
-    TEST_ResetKeyboard();
-    platform::TEST_ResetConsole();
+    testing::ResetRunState();
     platform::SetConsole(&console_);
-    TEST_MutableSession() = SessionSettings{};
     TEST_MutableSession().tmp_dir = scratch_.path();
     TEST_MutableSession().exe_dir = "/opt/kel/";
   }
   void TearDown() override {
-    TEST_ResetPrintFile();
-    platform::TEST_SetProgramRunner(nullptr);
+    testing::ResetRunState();
     platform::SetConsole(nullptr);
-    TEST_MutableSession() = SessionSettings{};
   }
   std::string Written() const { return scratch_.Read("kelprint.tmp"); }
 

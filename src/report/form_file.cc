@@ -7,6 +7,7 @@
 #include "console/form_table.h"
 #include "platform/system/files.h"
 #include "platform/system/paths.h"
+#include "report/report_form.h"
 #include "settings/csv_reader.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
@@ -277,18 +278,6 @@ class FormFileParser {
   int record_line_ = 0;
 };
 
-// Form 1 starts with the working date as cut-off date and the widest range
-// of communities and units, one copy.
-void SetFormOneDefaults() {
-  const std::string defaults[] = {
-      DateToEntryText(Session().work_date), "1", "0", "999", "999", "1"};
-  const int max_fields = Forms().max_fields;
-  for (int j = 1; j <= 6 && j <= max_fields; ++j) {
-    FieldDef& field = Field(1, j);
-    field.value = FitText(defaults[j - 1], field.length);
-  }
-}
-
 }  // namespace
 
 std::string FormFilePath() {
@@ -307,7 +296,7 @@ bool ReadFormText(std::string contents, std::string_view file_name,
     return false;
   }
   Forms() = std::move(tables);
-  SetFormOneDefaults();
+  SetParameterDefaults();
   return true;
 }
 

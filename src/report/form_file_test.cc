@@ -11,6 +11,7 @@
 #include "platform/system/system.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
@@ -40,20 +41,14 @@ std::string AsInstalled(const std::string& utf8) {
 class FormFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TEST_ResetFormTables();
-    TEST_ResetSession();
-    TEST_ResetRun();
+    testing::ResetRunState();
     platform::TEST_SetToday(platform::CalendarDay{2026, 6, 1});
     TEST_MutableSession().root_dir = root_.path();
     TEST_MutableSession().language = "CAT";
     TEST_MutableSession().work_date = PackDigits("20240315");
     MutableRun().program_id = "TARNEVOS";
   }
-  void TearDown() override {
-    platform::TEST_SetToday(std::nullopt);
-    TEST_ResetSession();
-    TEST_ResetFormTables();
-  }
+  void TearDown() override { testing::ResetRunState(); }
 
   void InstallDemo() {
     root_.Write("FORMS/TARNEVOS.KPN",

@@ -5,6 +5,7 @@
 #include "console/form_table.h"
 #include "data/data_files.h"
 #include "print/print_file.h"
+#include "report/report_form.h"
 #include "report/settlement.h"
 #include "settings/run_values.h"
 #include "settings/translate.h"

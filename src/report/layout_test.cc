@@ -8,10 +8,12 @@
 #include "console/form_table.h"
 #include "data/data_files.h"
 #include "print/print_file.h"
+#include "report/report_form.h"
 #include "report/settlement.h"
 #include "report/settlement_test_data.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
@@ -29,7 +31,7 @@ using testing::PackedDate;
 class LayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Reset();
+    testing::ResetRunState();
     SessionSettings& session = TEST_MutableSession();
     session.root_dir = dir_.path();
     session.tmp_dir = dir_.path();
@@ -55,19 +57,7 @@ class LayoutTest : public ::testing::Test {
     for (int k = 2; k <= 7; ++k) work.column_title[k] = std::string(30, ' ');
     OpenPrintFile("PANTALLA");
   }
-  void TearDown() override { Reset(); }
-
-  static void Reset() {
-    ResetWorkTables();
-    TEST_ResetPrintFile();
-    TEST_ResetNumberState();
-    TEST_ResetDateSettings();
-    TEST_ResetTextState();
-    TEST_ResetFormTables();
-    Areas() = RecordAreas{};
-    MutableRun() = RunValues{};
-    TEST_MutableSession() = SessionSettings{};
-  }
+  void TearDown() override { testing::ResetRunState(); }
 
   // The print file's lines (CP850) after closing it.
   std::vector<std::string> Lines() {

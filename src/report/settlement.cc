@@ -1,6 +1,7 @@
 #include "report/settlement.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 
@@ -12,6 +13,7 @@
 #include "data/data_files.h"
 #include "print/print_file.h"
 #include "report/layout.h"
+#include "report/report_form.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "settings/translate.h"
@@ -112,6 +114,7 @@ void GatherCollections(SettlementWork& work, bool owns_number) {
   const std::string unit_code = CurrentUnitCode();
   const std::string limit = unit_code + Parameters().cutoff_date;
   const int number = UnitNumber(unit_code);
+  assert(number >= 0 && number < kUnitNumbers);
   const uint8_t* cobram = Areas().cobram.data();
   int16_t status = 0;
   ReadByKey(kCobramHandle, 0, unit_code, 1, status);
@@ -364,6 +367,7 @@ void ComputeUnitFigures() {
   }
   const std::string unit_code = CurrentUnitCode();
   const int number = UnitNumber(unit_code);
+  assert(number >= 0 && number < kUnitNumbers);
   const bool owns_number = OwnsUnitNumber(unit_code);
   work.unit_amount[8] = owns_number ? work.unit_private_expense[number] : 0;
 

@@ -20,9 +20,11 @@
 #include "platform/console/memory_console.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
+#include "report/report_form.h"
 #include "report/settlement.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
@@ -62,7 +64,7 @@ struct GoldenCase {
 class DemoGoldenTest : public ::testing::TestWithParam<GoldenCase> {
  protected:
   void SetUp() override {
-    Reset();
+    testing::ResetRunState();
     const char* binary_dir = std::getenv("TARNEVOS_BINARY_DIR");
     const std::string tool =
         std::string(binary_dir == nullptr ? "." : binary_dir) +
@@ -112,21 +114,7 @@ class DemoGoldenTest : public ::testing::TestWithParam<GoldenCase> {
   void TearDown() override {
     int16_t status = 0;
     CloseAllDataFiles(status);
-    platform::TEST_SetProgramRunner(nullptr);
-    Reset();
-  }
-
-  static void Reset() {
-    ResetWorkTables();
-    TEST_ResetPrintFile();
-    TEST_ResetNumberState();
-    TEST_ResetDateSettings();
-    TEST_ResetTextState();
-    TEST_ResetAccessLayer();
-    TEST_ResetFormTables();
-    platform::TEST_ResetConsole();
-    TEST_MutableSession() = SessionSettings{};
-    MutableRun() = RunValues{};
+    testing::ResetRunState();
   }
 
   testing::ScratchDir dir_;

@@ -16,9 +16,11 @@
 #include "print/print_file.h"
 #include "report/form_file.h"
 #include "report/layout.h"
+#include "report/report_form.h"
 #include "report/settlement_test_data.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
@@ -229,7 +231,7 @@ TEST(SettlementRules, SumsSaturateInsteadOfWrapping) {
 class SettlementReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAll();
+    testing::ResetRunState();
     SessionSettings& session = TEST_MutableSession();
     session = SessionSettings{};
     session.root_dir = dir_.path();
@@ -238,7 +240,6 @@ class SettlementReportTest : public ::testing::Test {
     session.language = "CAT";
     session.output_target = "TXT:informe.txt";
     SelectCurrency("a,E");
-    MutableRun() = RunValues{};
     MutableRun().program_id = "TARNEVOS";
     MutableRun().letterhead_mode = "N";
     platform::TEST_SetProgramRunner(
@@ -252,21 +253,7 @@ class SettlementReportTest : public ::testing::Test {
   void TearDown() override {
     int16_t status = 0;
     CloseAllDataFiles(status);
-    platform::TEST_SetProgramRunner(nullptr);
-    ResetAll();
-    TEST_MutableSession() = SessionSettings{};
-    MutableRun() = RunValues{};
-  }
-
-  static void ResetAll() {
-    ResetWorkTables();
-    TEST_ResetPrintFile();
-    TEST_ResetNumberState();
-    TEST_ResetDateSettings();
-    TEST_ResetTextState();
-    TEST_ResetAccessLayer();
-    TEST_ResetFormTables();
-    platform::TEST_ResetConsole();
+    testing::ResetRunState();
   }
 
   // Writes the installation and opens its files as the driver does.
@@ -634,6 +621,7 @@ class ReportLoopTest : public SettlementReportTest {
     ASSERT_FALSE(text.str().empty()) << source;
     TEST_MutableSession().work_date = PackDigits("20261130");
     ASSERT_TRUE(ReadFormText(Cp850(text.str()), "TARNEVOS.KPN"));
+    InstallReportHooks();
   }
   platform::MemoryConsole& console_ = platform::BuiltInMemoryConsole();
 };

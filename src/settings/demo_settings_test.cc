@@ -7,6 +7,7 @@
 #include "settings/ini_reader.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 #include "util/dates.h"
@@ -39,17 +40,9 @@ class DemoSettingsTest : public ::testing::Test {
     dir_.Write("ROOT/Orvo.ini", Installed("root/Orvo.ini"));
     dir_.Write("SESSIO/Sessio.ini", Installed("session/Sessio.ini"));
     dir_.Write("SESSIO/OrvoTerm.ini", Installed("session/OrvoTerm.ini"));
-    TEST_ResetSession();
-    TEST_ResetRun();
-    TEST_ResetNumberState();
-    TEST_ResetDateSettings();
+    testing::ResetRunState();
   }
-  void TearDown() override {
-    TEST_ResetSession();
-    TEST_ResetRun();
-    TEST_ResetNumberState();
-    TEST_ResetDateSettings();
-  }
+  void TearDown() override { testing::ResetRunState(); }
   ScratchDir dir_;
   ScopedEnv env_{{"KELROOT", dir_.path() + "ROOT/"},
                  {"KELTMP", dir_.path() + "SESSIO/"},

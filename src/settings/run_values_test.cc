@@ -4,6 +4,7 @@
 
 #include <cfloat>
 
+#include "support/run_state.h"
 #include "support/scratch.h"
 
 namespace tarnevos {
@@ -14,8 +15,8 @@ using testing::ScratchDir;
 
 class RunValuesTest : public ::testing::Test {
  protected:
-  void SetUp() override { TEST_ResetRun(); }
-  void TearDown() override { TEST_ResetRun(); }
+  void SetUp() override { testing::ResetRunState(); }
+  void TearDown() override { testing::ResetRunState(); }
   ScratchDir root_;
   ScopedEnv env_{{"KELROOT", root_.path()}};
 };

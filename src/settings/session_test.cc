@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/dates.h"
 #include "util/numbers.h"
@@ -18,16 +19,14 @@ using testing::ScratchDir;
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TEST_ResetSession();
-    TEST_ResetNumberState();
+    testing::ResetRunState();
     char buffer[4096];
     old_dir_ = ::getcwd(buffer, sizeof buffer) ? buffer : ".";
     ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
   }
   void TearDown() override {
     EXPECT_EQ(::chdir(old_dir_.c_str()), 0);
-    TEST_ResetSession();
-    TEST_ResetNumberState();
+    testing::ResetRunState();
   }
   ScratchDir dir_;
   ScopedEnv env_{

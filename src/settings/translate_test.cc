@@ -4,6 +4,7 @@
 
 #include "settings/run_values.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 
 namespace tarnevos {
@@ -14,15 +15,11 @@ using testing::ScratchDir;
 class TranslateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TEST_ResetSession();
-    TEST_ResetRun();
+    testing::ResetRunState();
     TEST_MutableSession().root_dir = root_.path();
     MutableRun().program_id = "TARNEVOS";
   }
-  void TearDown() override {
-    TEST_ResetSession();
-    TEST_ResetRun();
-  }
+  void TearDown() override { testing::ResetRunState(); }
   void UseLanguage(const char* language) {
     TEST_MutableSession().language = language;
   }

@@ -4,6 +4,7 @@
 
 #include "platform/system/system.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/codepage.h"
 
@@ -19,14 +20,9 @@ class DatesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::TEST_SetToday(platform::CalendarDay{2026, 6, 15});
-    TEST_ResetDateSettings();
-    TEST_ResetSession();
+    testing::ResetRunState();
   }
-  void TearDown() override {
-    platform::TEST_SetToday(std::nullopt);
-    TEST_ResetDateSettings();
-    TEST_ResetSession();
-  }
+  void TearDown() override { testing::ResetRunState(); }
   // Orvo.ini in a scratch root, reached through KELROOT.
   void UseSettings(const std::string& usuari) {
     root_.Write("Orvo.ini", "[Usuari]\r\n" + usuari);

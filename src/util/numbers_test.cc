@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "support/run_state.h"
 #include "support/scratch.h"
 
 namespace tarnevos {
@@ -17,8 +18,8 @@ using testing::ScratchDir;
 // Orvo.ini in the scratch root), no currency selected.
 class NumbersTest : public ::testing::Test {
  protected:
-  void SetUp() override { TEST_ResetNumberState(); }
-  void TearDown() override { TEST_ResetNumberState(); }
+  void SetUp() override { testing::ResetRunState(); }
+  void TearDown() override { testing::ResetRunState(); }
   ScratchDir root_;
   ScopedEnv env_{{"KELROOT", root_.path()}};
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/run_state.h"
 #include "util/codepage.h"
 #include "util/dates.h"
 
@@ -10,8 +11,8 @@ namespace {
 
 class TextTest : public ::testing::Test {
  protected:
-  void SetUp() override { TEST_ResetTextState(); }
-  void TearDown() override { TEST_ResetTextState(); }
+  void SetUp() override { testing::ResetRunState(); }
+  void TearDown() override { testing::ResetRunState(); }
 };
 
 TEST_F(TextTest, FoldsThroughThePlainOrTheSearchTable) {

@@ -10,7 +10,8 @@ namespace tarnevos::testing {
 namespace fs = std::filesystem;
 
 ScratchDir::ScratchDir() {
-  std::string pattern = (fs::temp_directory_path() / "tarnevos-XXXXXX").string();
+  std::string pattern =
+      (fs::temp_directory_path() / "tarnevos-XXXXXX").string();
   char* made = ::mkdtemp(pattern.data());
   path_ = std::string(made == nullptr ? "." : made) + "/";
 }
@@ -20,7 +21,8 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(path_, ignored);
 }
 
-void ScratchDir::Write(std::string_view relative, std::string_view bytes) const {
+void ScratchDir::Write(std::string_view relative,
+                       std::string_view bytes) const {
   fs::path file = fs::path(path_) / fs::path(std::string(relative));
   fs::create_directories(file.parent_path());
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -39,13 +41,13 @@ bool ScratchDir::Exists(std::string_view relative) const {
   return fs::exists(fs::path(path_) / fs::path(std::string(relative)));
 }
 
-ScopedEnv::ScopedEnv(
-    std::initializer_list<
-        std::pair<const std::string, std::optional<std::string>>>
-        values) {
+ScopedEnv::ScopedEnv(std::initializer_list<
+                     std::pair<const std::string, std::optional<std::string>>>
+                         values) {
   for (const auto& [name, value] : values) {
     const char* old = std::getenv(name.c_str());
-    saved_[name] = old == nullptr ? std::nullopt : std::optional<std::string>(old);
+    saved_[name] =
+        old == nullptr ? std::nullopt : std::optional<std::string>(old);
     if (value) {
       ::setenv(name.c_str(), value->c_str(), 1);
     } else {
@@ -66,7 +68,8 @@ ScopedEnv::~ScopedEnv() {
 
 std::string SourceDir() {
   const char* dir = std::getenv("TARNEVOS_SOURCE_DIR");
-  return dir == nullptr ? std::string(TARNEVOS_SOURCE_DIR_DEFAULT) : std::string(dir);
+  return dir == nullptr ? std::string(TARNEVOS_SOURCE_DIR_DEFAULT)
+                        : std::string(dir);
 }
 
 }  // namespace tarnevos::testing

@@ -14,6 +14,7 @@
 #include "keldades/cli.h"
 #include "platform/recordmanager/record_manager.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 
 namespace tarnevos::keldades {
@@ -74,8 +75,8 @@ class FailingLoads : public platform::RecordManager {
 
 class KeldadesFiles : public ::testing::Test {
  protected:
-  void SetUp() override { platform::TEST_ResetRecordManager(); }
-  void TearDown() override { platform::TEST_ResetRecordManager(); }
+  void SetUp() override { testing::ResetRunState(); }
+  void TearDown() override { testing::ResetRunState(); }
 
   std::string Dump(const std::string& file = "") {
     Outcome run = file.empty() ? Keldades({"dump", root_.path()})

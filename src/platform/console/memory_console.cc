@@ -89,6 +89,16 @@ void MemoryConsole::PushKey(int code) {
   PushEvent(event);
 }
 
+void MemoryConsole::PushKeys(const std::vector<int>& codes) {
+  for (int code : codes) {
+    if (code > 255) {
+      PushExtended(code);
+    } else {
+      PushKey(code);
+    }
+  }
+}
+
 void MemoryConsole::PushExtended(int scan_code_x256, Modifiers modifiers) {
   InputEvent event;
   event.kind = InputEvent::Kind::kKey;

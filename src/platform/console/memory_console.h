@@ -4,6 +4,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/console/console.h"
 #include "platform/console/screen_buffer.h"
@@ -63,6 +64,9 @@ class MemoryConsole : public Console {
   // An extended key: scan code x 256 of the unmodified key (0x3B00 F1,
   // 0x2E00 with alt for Alt+C) and the modifiers held.
   void PushExtended(int scan_code_x256, Modifiers modifiers = {});
+  // Keys by their key codes: above 255 an extended key (scan code x 256),
+  // otherwise an ordinary one.
+  void PushKeys(const std::vector<int>& codes);
   // Each CP850 byte as a typed key.
   void PushText(std::string_view cp850);
   // Each CP850 byte as a pasted character.
