@@ -2,10 +2,7 @@
 
 #include <array>
 
-#include "console/form_table.h"
-#include "data/data_files.h"
 #include "print/print_file.h"
-#include "report/report_form.h"
 #include "report/settlement.h"
 #include "settings/run_values.h"
 #include "settings/translate.h"
@@ -51,12 +48,10 @@ constexpr std::array<Heading, 4> kLowerRightHeadings{{
     {126, "    ACTUAL"},
 }};
 
-const uint8_t* Finques() { return Areas().finques.data(); }
-
 std::string T(const char* utf8) { return Translate(Cp850(utf8)); }
 
-std::string CommunityName() {
-  return ReorderName(GetBytes(Finques(), field::kCommunityName, 30));
+std::string CommunityName(const CommunitySettlement& settlement) {
+  return ReorderName(settlement.name);
 }
 
 bool LetterheadOff() { return Run().letterhead_mode == "N"; }
@@ -76,13 +71,12 @@ void PrintCentred(const std::string& text, int16_t line_feeds) {
 }
 
 // The legend of the distribution columns in use, two to a line.
-void PrintColumnLegend() {
-  const SettlementWork& work = WorkTables();
+void PrintColumnLegend(const CommunitySettlement& settlement) {
   bool right = false;
   for (int k = 1; k <= 7; ++k) {
-    if (IsAllChar(work.column_title[k], ' ')) continue;
+    if (IsAllChar(settlement.column_title[k], ' ')) continue;
     const std::string text = T("COLUMNA < ") + kColumnLetters[k - 1] +
-                             " > : " + work.column_title[k];
+                             " > : " + settlement.column_title[k];
     if (right) {
       PrintText(kRightLegendColumn, text, 1);
     } else {
@@ -93,33 +87,33 @@ void PrintColumnLegend() {
   PrintText(0, "", right ? 2 : 1);
 }
 
-void PrintFirstPageHeader(const std::string& page_text) {
+void PrintFirstPageHeader(const CommunitySettlement& settlement,
+                          const std::string& page_text) {
   if (LetterheadOff()) {
     PrintText(kPageColumn, page_text, kFreeTopLines);
   } else {
     PrintLetterhead(page_text);
   }
-  const std::string cutoff = Parameters().cutoff_date;
-  PrintCentred(
-      ReportTitle(GetBytes(Finques(), field::kLastSettlement, 4), cutoff), 1);
+  PrintCentred(ReportTitle(settlement.last_settlement, settlement.cutoff_date),
+               1);
 
   const std::string subtitle =
       T("CORRESPONENT A LA COMUNITAT DE PROPIETARIS (") +
-      FormatPackedCode(GetBytes(Finques(), field::kCommunityCode, 2)) + ") " +
-      CommunityName();
+      FormatPackedCode(settlement.code) + ") " + CommunityName(settlement);
   const int16_t column =
       static_cast<int16_t>(CentreOffset(subtitle, kTitleWidth));
   PrintText(column, subtitle, 1);
   PrintText(column, std::string(subtitle.size(), '='), 2);
-  PrintColumnLegend();
+  PrintColumnLegend(settlement);
 }
 
-void PrintLaterPageHeader(const std::string& page_text) {
+void PrintLaterPageHeader(const CommunitySettlement& settlement,
+                          const std::string& page_text) {
   if (LetterheadOff()) {
     PrintText(kPageColumn, page_text, kFreeTopLines);
-    PrintText(1, CommunityName(), 2);
+    PrintText(1, CommunityName(settlement), 2);
   } else {
-    PrintText(1, CommunityName(), 0);
+    PrintText(1, CommunityName(settlement), 0);
     PrintText(kPageColumn, page_text, 2);
   }
 }
@@ -146,7 +140,7 @@ void PrintColumnHeadings() {
 
 // Twelve figures in 10-character slots from column 16 on, the last ending
 // the line.
-void PrintFigures(const std::array<int64_t, 12>& figures, const char* mask) {
+void PrintFigures(const LineFigures& figures, const char* mask) {
   std::string justify = "D";
   PrintJustify(justify);
   PrintText(kFiguresColumn, "", 0);
@@ -180,75 +174,61 @@ std::string ReportTitle(std::string_view last_settlement,
   return title;
 }
 
-void PrintPageHeader() {
-  SettlementWork& work = WorkTables();
-  ++work.page_number;
+void PrintPageHeader(const CommunitySettlement& settlement, ListingCopy& copy) {
+  ++copy.page_number;
   PrintPage(kPageLength);
   PrintControl("@e");
   const std::string page_text =
-      T("PÀGINA ") + FormatByMask("ZZZ9", work.page_number);
-  if (work.page_number == 1) {
-    PrintFirstPageHeader(page_text);
+      T("PÀGINA ") + FormatByMask("ZZZ9", copy.page_number);
+  if (copy.page_number == 1) {
+    PrintFirstPageHeader(settlement, page_text);
   } else {
-    PrintLaterPageHeader(page_text);
+    PrintLaterPageHeader(settlement, page_text);
   }
   PrintColumnHeadings();
 }
 
-void PrintUnitLine() {
-  const SettlementWork& work = WorkTables();
-  if (work.page_number == 0 || PrintLine() > kLinesBeforeBreak)
-    PrintPageHeader();
-  const UnitFigures& unit = work.unit;
+void PrintUnitLine(const CommunitySettlement& settlement,
+                   const UnitSettlement& unit, ListingCopy& copy) {
+  if (copy.page_number == 0 || PrintLine() > kLinesBeforeBreak)
+    PrintPageHeader(settlement, copy);
   PrintText(1,
             ZeroPad(unit.number, 3) + " " + FitText(unit.designation, 10) + " ",
             0);
-  const std::array<int64_t, 12> figures{
-      work.unit_amount[0], work.unit_amount[1], work.unit_amount[2],
-      work.unit_amount[3], work.unit_amount[4], work.unit_amount[5],
-      work.unit_amount[6], work.unit_amount[7], work.unit_amount[8],
-      unit.expenses,       unit.collected,      unit.balance};
+  const LineFigures figures = unit.Figures();
   for (size_t i = 0; i < figures.size(); ++i) {
     PrintText(0, FormatAmount(kLineMask, static_cast<double>(figures[i])),
               i + 1 == figures.size() ? 1 : 0);
   }
 }
 
-void PrintCommunityTotals() {
-  const SettlementWork& work = WorkTables();
-  if (PrintLine() > kLinesBeforeBreak) PrintPageHeader();
+void PrintCommunityTotals(const CommunitySettlement& settlement,
+                          ListingCopy& copy) {
+  if (PrintLine() > kLinesBeforeBreak) PrintPageHeader(settlement, copy);
 
-  const bool all_listed = work.units_listed == work.unit_count;
-  PrintText(1, T(all_listed ? "AJUST" : "RESTA COMUNITAT"), 0);
-  std::array<int64_t, 12> remainder{};
-  for (int i = 0; i <= 8; ++i) {
-    remainder[i] = SumAmounts(work.column_expense[i], -work.listed_total[i]);
-  }
-  remainder[9] =
-      SumAmounts(work.community_expense_total, -work.listed_expenses);
-  remainder[10] =
-      SumAmounts(work.community_collected_total, -work.listed_collected);
-  remainder[11] = SumAmounts(work.community_balance, -work.listed_balance);
-  PrintFigures(remainder, kRemainderMask);
+  PrintText(1, T(settlement.AllListed() ? "AJUST" : "RESTA COMUNITAT"), 0);
+  PrintFigures(settlement.remainder, kRemainderMask);
   PrintText(kFiguresColumn, std::string(kRemainderRuleWidth, '-'), 1);
 
-  if (PrintLine() > kLinesBeforeTotalLine) PrintPageHeader();
-  const std::array<int64_t, 12> totals{
-      work.column_expense[0],         work.column_expense[1],
-      work.column_expense[2],         work.column_expense[3],
-      work.column_expense[4],         work.column_expense[5],
-      work.column_expense[6],         work.column_expense[7],
-      work.column_expense[8],         work.community_expense_total,
-      work.community_collected_total, work.community_balance};
+  if (PrintLine() > kLinesBeforeTotalLine) PrintPageHeader(settlement, copy);
   PrintText(1, T("TOTAL COMUNITAT"), 0);
-  PrintFigures(totals, kLineMask);
+  PrintFigures(settlement.totals, kLineMask);
 
   SwitchPrinterCurrency();
   PrintText(1, CurrencyFor("") == 'E' ? "EUR" : "ESP", 0);
-  PrintFigures(totals, kLineMask);
+  PrintFigures(settlement.totals, kLineMask);
   SwitchPrinterCurrency();
 
   PrintText(1, std::string(kReportWidth, '='), 1);
+}
+
+void PrintCommunityListing(const CommunitySettlement& settlement) {
+  if (settlement.units.empty()) return;
+  ListingCopy copy;
+  for (const UnitSettlement& unit : settlement.units) {
+    PrintUnitLine(settlement, unit, copy);
+  }
+  PrintCommunityTotals(settlement, copy);
 }
 
 }  // namespace tarnevos

@@ -5,10 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "report/settlement.h"
+
 // The settlement summary's pages: 66 lines, 135 columns. Every piece of
-// output is one PrintText call of the print file; the figures come from the
-// work tables of report/settlement.h, the community from the FinquesH record
-// area and the unit from the PropietH record area.
+// output is one PrintText call of the print file; everything printed comes
+// from a community's computed settlement (report/settlement.h).
 namespace tarnevos {
 
 constexpr int16_t kPageLength = 66;
@@ -19,20 +20,31 @@ constexpr int kReportWidth = 135;
 constexpr int16_t kLinesBeforeBreak = 60;
 constexpr int16_t kLinesBeforeTotalLine = 59;
 
-// Starts a new page of the current copy and prints its header: the
-// letterhead (or the space for pre-printed paper) and the titles on the
-// first page of a copy, the community's name on later pages, then the
-// column headings. Raises the copy's page number.
-void PrintPageHeader();
+// One copy of a community's listing as it is printed.
+struct ListingCopy {
+  int16_t page_number = 0;  // pages started in this copy
+};
 
-// The current unit's line; starts a page first when none is started in the
-// copy or the page is full.
-void PrintUnitLine();
+// Starts a new page of the copy and prints its header: the letterhead (or
+// the space for pre-printed paper) and the titles on the first page of a
+// copy, the community's name on later pages, then the column headings.
+// Raises the copy's page number.
+void PrintPageHeader(const CommunitySettlement& settlement, ListingCopy& copy);
+
+// A unit's line; starts a page first when none is started in the copy or
+// the page is full.
+void PrintUnitLine(const CommunitySettlement& settlement,
+                   const UnitSettlement& unit, ListingCopy& copy);
 
 // The remainder line ("AJUST" when every unit was listed, else
 // "RESTA COMUNITAT"), a rule, and the community total line in the printer's
 // currency and again in the other one.
-void PrintCommunityTotals();
+void PrintCommunityTotals(const CommunitySettlement& settlement,
+                          ListingCopy& copy);
+
+// One copy of the listing: a line per listed unit, then the totals block.
+// A community without units in the range prints nothing.
+void PrintCommunityListing(const CommunitySettlement& settlement);
 
 // --- Pieces of the page, exposed for tests. --------------------------------
 

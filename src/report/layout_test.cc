@@ -26,8 +26,8 @@ namespace {
 using testing::PackedCommunity;
 using testing::PackedDate;
 
-// Lays pages out from figures set directly in the work tables and reads
-// back the print file's lines.
+// Lays pages out from a settlement set up directly and reads back the print
+// file's lines.
 class LayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,14 +47,14 @@ class LayoutTest : public ::testing::Test {
                                "puig@example.cat",
                                "",
                                "ES12345678Z"};
-    Parameters().cutoff_date = PackedDate(2026, 11, 30);
-    uint8_t* finques = Areas().finques.data();
-    PutBytes(finques, field::kCommunityCode, PackedCommunity(12));
-    PutText(finques, field::kCommunityName, 30, Cp850("ARC*COMUNITAT D'"));
-    PutBytes(finques, field::kLastSettlement, PackedDate(2026, 8, 31));
-    SettlementWork& work = WorkTables();
-    work.column_title[1] = "SEGONS COEFICIENT GENERAL";
-    for (int k = 2; k <= 7; ++k) work.column_title[k] = std::string(30, ' ');
+    settlement_.code = PackedCommunity(12);
+    settlement_.name = FitText(Cp850("ARC*COMUNITAT D'"), 30);
+    settlement_.last_settlement = PackedDate(2026, 8, 31);
+    settlement_.cutoff_date = PackedDate(2026, 11, 30);
+    settlement_.column_title[1] = "SEGONS COEFICIENT GENERAL";
+    for (int k = 2; k <= 7; ++k) {
+      settlement_.column_title[k] = std::string(30, ' ');
+    }
     OpenPrintFile("PANTALLA");
   }
   void TearDown() override { testing::ResetRunState(); }
@@ -91,11 +91,15 @@ class LayoutTest : public ::testing::Test {
     return utf8;
   }
 
+  void Header() { PrintPageHeader(settlement_, copy_); }
+
   testing::ScratchDir dir_;
+  CommunitySettlement settlement_;
+  ListingCopy copy_;
 };
 
 TEST_F(LayoutTest, FirstPageWithLetterhead) {
-  PrintPageHeader();
+  Header();
   const std::vector<std::string> expected = C({
       "DEVICEPANTALLA",
       "PAGE 66 ",
@@ -138,15 +142,15 @@ TEST_F(LayoutTest, FirstPageWithLetterhead) {
       " 1 ," + std::string(135, '-') + ", 1 ",
   });
   EXPECT_EQ(Lines(), expected);
-  EXPECT_EQ(WorkTables().page_number, 1);
+  EXPECT_EQ(copy_.page_number, 1);
 }
 
 TEST_F(LayoutTest, SixthAdministratorLineOnlyWhenNotBlank) {
   MutableRun().administrator_lines[6] = "   ";
-  PrintPageHeader();
+  Header();
   MutableRun().administrator_lines[6] = "DELEGACIO GIRONA";
-  WorkTables().page_number = 0;
-  PrintPageHeader();
+  copy_.page_number = 0;
+  Header();
   const auto lines = Lines();
   const auto blank = From(lines, Cp850(" 85 ,PÀGINA    1, 1 "), 2);
   ASSERT_EQ(blank.size(), 2u);
@@ -167,9 +171,9 @@ TEST_F(LayoutTest, PrePrintedPaperLeavesTheTopFree) {
     TEST_ResetPrintFile();
     OpenPrintFile("PANTALLA");
     MutableRun().letterhead_mode = mode;
-    WorkTables().page_number = 0;
-    PrintPageHeader();
-    PrintPageHeader();
+    copy_.page_number = 0;
+    Header();
+    Header();
     const auto lines = Lines();
     const bool letterhead = std::string(mode) != "N";
     ASSERT_GE(lines.size(), 4u);
@@ -190,10 +194,9 @@ TEST_F(LayoutTest, PrePrintedPaperLeavesTheTopFree) {
 }
 
 TEST_F(LayoutTest, ColumnLegendTwoToALine) {
-  SettlementWork& work = WorkTables();
-  work.column_title[2] = "ASCENSOR" + std::string(22, ' ');
-  work.column_title[4] = "GARATGES" + std::string(22, ' ');
-  PrintPageHeader();
+  settlement_.column_title[2] = "ASCENSOR" + std::string(22, ' ');
+  settlement_.column_title[4] = "GARATGES" + std::string(22, ' ');
+  Header();
   const auto legend =
       From(Lines(), " 1 ,COLUMNA < A > : SEGONS COEFICIENT GENERAL, 0 ", 4);
   const std::vector<std::string> expected = {
@@ -206,9 +209,9 @@ TEST_F(LayoutTest, ColumnLegendTwoToALine) {
 
   TEST_ResetPrintFile();
   OpenPrintFile("PANTALLA");
-  work.column_title[4] = std::string(30, ' ');
-  work.page_number = 0;
-  PrintPageHeader();
+  settlement_.column_title[4] = std::string(30, ' ');
+  copy_.page_number = 0;
+  Header();
   const auto even = From(
       Lines(), " 48 ,COLUMNA < B > : ASCENSOR                      , 1 ", 2);
   ASSERT_EQ(even.size(), 2u);
@@ -245,24 +248,24 @@ void UseLines(int used) {
 }
 
 TEST_F(LayoutTest, UnitLinesBreakAfterSixtyLines) {
-  SettlementWork& work = WorkTables();
-  work.unit.number = 7;
-  work.unit.designation = "1r 2a";
-  work.unit_amount = {0, 100, 0, 0, 0, 0, 0, 0, 5};
-  work.unit.expenses = 105;
-  work.unit.collected = 0;
-  work.unit.balance = -105;
+  UnitSettlement unit;
+  unit.number = 7;
+  unit.designation = "1r 2a";
+  unit.amount = {0, 100, 0, 0, 0, 0, 0, 0, 5};
+  unit.expenses = 105;
+  unit.collected = 0;
+  unit.balance = -105;
 
   // The first unit line of a copy starts a page.
-  PrintUnitLine();
-  EXPECT_EQ(work.page_number, 1);
+  PrintUnitLine(settlement_, unit, copy_);
+  EXPECT_EQ(copy_.page_number, 1);
   // With exactly 60 lines used, one more line still fits.
   UseLines(60);
-  PrintUnitLine();
-  EXPECT_EQ(work.page_number, 1);
+  PrintUnitLine(settlement_, unit, copy_);
+  EXPECT_EQ(copy_.page_number, 1);
   EXPECT_EQ(PrintLine(), 61);
-  PrintUnitLine();
-  EXPECT_EQ(work.page_number, 2);
+  PrintUnitLine(settlement_, unit, copy_);
+  EXPECT_EQ(copy_.page_number, 2);
 
   const auto lines = Lines();
   const auto unit_line = From(lines, " 1 ,007 1r 2a      , 0 ", 13);
@@ -277,19 +280,13 @@ TEST_F(LayoutTest, UnitLinesBreakAfterSixtyLines) {
 }
 
 TEST_F(LayoutTest, CommunityTotalsInBothCurrencies) {
-  SettlementWork& work = WorkTables();
-  work.page_number = 1;
-  work.unit_count = 3;
-  work.units_listed = 3;
-  work.column_expense = {0, 100000, 0, 0, 0, 0, 0, 0, 0};
-  work.listed_total = {0, 99999, 0, 0, 0, 0, 0, 0, 0};
-  work.community_expense_total = 100000;
-  work.listed_expenses = 99999;
-  work.community_collected_total = 0;
-  work.community_balance = -100000;
-  work.listed_balance = -99999;
+  copy_.page_number = 1;
+  settlement_.unit_count = 3;
+  settlement_.units.resize(3);
+  settlement_.totals = {0, 100000, 0, 0, 0, 0, 0, 0, 0, 100000, 0, -100000};
+  settlement_.remainder = {0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, -1};
   SelectCurrency("p");
-  PrintCommunityTotals();
+  PrintCommunityTotals(settlement_, copy_);
   EXPECT_EQ(CurrentCurrency(), 'E');
   EXPECT_EQ(CurrencyFor("p"), 'E');
 
@@ -327,13 +324,12 @@ TEST_F(LayoutTest, CommunityTotalsInBothCurrencies) {
 }
 
 TEST_F(LayoutTest, PrinterInPesetasShowsEurosSecond) {
-  SettlementWork& work = WorkTables();
-  work.page_number = 1;
-  work.unit_count = 2;
-  work.units_listed = 1;
+  copy_.page_number = 1;
+  settlement_.unit_count = 2;
+  settlement_.units.resize(1);
   SelectCurrency("p,P");
   SelectCurrency("p");
-  PrintCommunityTotals();
+  PrintCommunityTotals(settlement_, copy_);
   EXPECT_EQ(CurrentCurrency(), 'P');
   EXPECT_EQ(CurrencyFor("p"), 'P');
   const auto lines = Lines();
@@ -344,21 +340,20 @@ TEST_F(LayoutTest, PrinterInPesetasShowsEurosSecond) {
 }
 
 TEST_F(LayoutTest, TotalsBreakPagesBeforeTheBlockAndBeforeTheTotalLine) {
-  SettlementWork& work = WorkTables();
-  work.page_number = 1;
+  copy_.page_number = 1;
   UseLines(61);
-  PrintCommunityTotals();
-  EXPECT_EQ(work.page_number, 2);
+  PrintCommunityTotals(settlement_, copy_);
+  EXPECT_EQ(copy_.page_number, 2);
 
   // With 58 lines used, the remainder line and its rule take two more: the
   // total line goes to a new page.
   TEST_ResetPrintFile();
   OpenPrintFile("PANTALLA");
-  work.page_number = 1;
+  copy_.page_number = 1;
   PrintPage(66);
   UseLines(58);
-  PrintCommunityTotals();
-  EXPECT_EQ(work.page_number, 2);
+  PrintCommunityTotals(settlement_, copy_);
+  EXPECT_EQ(copy_.page_number, 2);
   const auto lines = Lines();
   const auto rule = From(lines, " 16 ," + std::string(120, '-') + ", 1 ", 2);
   ASSERT_EQ(rule.size(), 2u);
@@ -367,11 +362,11 @@ TEST_F(LayoutTest, TotalsBreakPagesBeforeTheBlockAndBeforeTheTotalLine) {
   // With 57 used, everything stays on the page.
   TEST_ResetPrintFile();
   OpenPrintFile("PANTALLA");
-  work.page_number = 1;
+  copy_.page_number = 1;
   PrintPage(66);
   UseLines(57);
-  PrintCommunityTotals();
-  EXPECT_EQ(work.page_number, 1);
+  PrintCommunityTotals(settlement_, copy_);
+  EXPECT_EQ(copy_.page_number, 1);
 }
 
 }  // namespace

@@ -87,6 +87,7 @@ void ClearScreen() {
 
 void ResetCommunityTotals(SettlementWork& work) {
   work.column_expense.fill(0);
+  work.fee = FeeFigures{};
   work.unit_private_expense.fill(0);
   work.unit_collected.fill(0);
   for (std::string& owner : work.number_owner) owner.clear();
@@ -183,6 +184,56 @@ bool InRange(const std::string& unit_code) {
   return unit_code >= parameters.range_from && unit_code <= parameters.range_to;
 }
 
+// The community's own figures from the FinquesH area and the work tables.
+CommunitySettlement CommunityFigures(const SettlementWork& work) {
+  CommunitySettlement settlement;
+  settlement.code = CommunityCode();
+  settlement.name = GetBytes(Finques(), field::kCommunityName, 30);
+  settlement.tax_id = GetBytes(Finques(), field::kCommunityTaxId, 17);
+  settlement.last_settlement = GetBytes(Finques(), field::kLastSettlement, 4);
+  settlement.cutoff_date = Parameters().cutoff_date;
+  settlement.column_title = work.column_title;
+  settlement.column_coefficient_total = work.column_coefficient_total;
+  settlement.column_expense = work.column_expense;
+  settlement.expense_total = work.community_expense_total;
+  settlement.collected_total = work.community_collected_total;
+  settlement.balance = work.community_balance;
+  settlement.unit_count = work.unit_count;
+  settlement.fee = work.fee;
+  return settlement;
+}
+
+// The units of the community that lie in the range, in key order.
+void ListUnits(CommunitySettlement& settlement) {
+  int16_t status = 0;
+  ReadByKey(kPropietHandle, 0, settlement.code, 1, status);
+  while (status == 0 &&
+         GetBytes(Propiet(), field::kUnitCode, 2) == settlement.code) {
+    if (InRange(CurrentUnitCode())) {
+      settlement.units.push_back(ComputeUnitFigures());
+    }
+    StepRecords(kPropietHandle, 1, status);
+  }
+}
+
+// The remainder and total lines: the community's figures, and those less
+// the sums over the listed units.
+void FinishTotals(CommunitySettlement& settlement) {
+  LineFigures& totals = settlement.totals;
+  for (int i = 0; i <= 8; ++i) totals[i] = settlement.column_expense[i];
+  totals[kExpensesFigure] = settlement.expense_total;
+  totals[kCollectedFigure] = settlement.collected_total;
+  totals[kBalanceFigure] = settlement.balance;
+  settlement.remainder = totals;
+  for (const UnitSettlement& unit : settlement.units) {
+    const LineFigures figures = unit.Figures();
+    for (size_t i = 0; i < figures.size(); ++i) {
+      settlement.remainder[i] =
+          SumAmounts(settlement.remainder[i], -figures[i]);
+    }
+  }
+}
+
 }  // namespace
 
 int64_t SumAmounts(int64_t a, int64_t b) {
@@ -247,21 +298,44 @@ void FeeRates(int16_t fee_tax_type, std::string_view administrator_tax_id,
   }
 }
 
-int64_t AdministratorFee(int64_t units, int64_t monthly_fee, int64_t months,
-                         float vat_rate, float withholding_rate) {
+FeeFigures AdministratorFeeFigures(int64_t units, int64_t monthly_fee,
+                                   int64_t months, float vat_rate,
+                                   float withholding_rate) {
+  FeeFigures figures;
+  figures.units =
+      static_cast<int32_t>(std::clamp<int64_t>(units, INT32_MIN, INT32_MAX));
+  figures.months =
+      static_cast<int32_t>(std::clamp<int64_t>(months, INT32_MIN, INT32_MAX));
+  figures.monthly_fee = monthly_fee;
+  figures.vat_rate = vat_rate;
+  figures.withholding_rate = withholding_rate;
   int64_t fee = 0;
   if (__builtin_mul_overflow(units, monthly_fee, &fee) ||
       __builtin_mul_overflow(fee, months, &fee)) {
     const bool negative = ((units < 0) != (monthly_fee < 0)) != (months < 0);
     fee = negative ? -kAmountLimit : kAmountLimit;
   }
-  fee = std::clamp(fee, -kAmountLimit, kAmountLimit);
-  const long double base = static_cast<long double>(fee);
-  const int64_t vat =
+  figures.base = std::clamp(fee, -kAmountLimit, kAmountLimit);
+  const long double base = static_cast<long double>(figures.base);
+  figures.vat =
       RoundedAmount(static_cast<long double>(vat_rate) * base / 100.0L);
-  const int64_t withholding =
+  figures.withholding =
       RoundedAmount(static_cast<long double>(withholding_rate) * base / 100.0L);
-  return SumAmounts(SumAmounts(fee, vat), -withholding);
+  figures.total =
+      SumAmounts(SumAmounts(figures.base, figures.vat), -figures.withholding);
+  return figures;
+}
+
+int64_t AdministratorFee(int64_t units, int64_t monthly_fee, int64_t months,
+                         float vat_rate, float withholding_rate) {
+  return AdministratorFeeFigures(units, monthly_fee, months, vat_rate,
+                                 withholding_rate)
+      .total;
+}
+
+LineFigures UnitSettlement::Figures() const {
+  return {amount[0], amount[1], amount[2], amount[3], amount[4], amount[5],
+          amount[6], amount[7], amount[8], expenses,  collected, balance};
 }
 
 int FeeColumn(std::string_view headings) {
@@ -339,12 +413,12 @@ void GatherCommunityTotals() {
     StepRecords(kPropietHandle, 1, status);
   }
 
-  work.fee =
-      AdministratorFee(work.unit_count, GetInt32(Finques(), field::kMonthlyFee),
-                       work.month_count, work.vat_rate, work.withholding_rate);
-  work.fee_column = ReadFeeColumn();
-  work.column_expense[work.fee_column] = work.fee;
-  work.community_expense_total = work.fee;
+  work.fee = AdministratorFeeFigures(
+      work.unit_count, GetInt32(Finques(), field::kMonthlyFee),
+      work.month_count, work.vat_rate, work.withholding_rate);
+  work.fee.column = ReadFeeColumn();
+  work.column_expense[work.fee.column] = work.fee.total;
+  work.community_expense_total = work.fee.total;
 
   GatherPayments(work);
 
@@ -353,71 +427,34 @@ void GatherCommunityTotals() {
       -work.community_expense_total);
 }
 
-void ComputeUnitFigures() {
-  SettlementWork& work = WorkTables();
-  ++work.units_listed;
-  for (int k = 1; k <= 7; ++k) {
-    work.unit_coefficient[k] = GetInt32(Propiet(), field::Coefficient(k));
-  }
-  work.unit_amount[0] = -PreviousBalanceEntries();
-  for (int k = 1; k <= 7; ++k) {
-    work.unit_amount[k] =
-        ShareOfColumn(work.column_expense[k], work.column_coefficient_total[k],
-                      work.unit_coefficient[k]);
-  }
-  const std::string unit_code = CurrentUnitCode();
-  const int number = UnitNumber(unit_code);
-  assert(number >= 0 && number < kUnitNumbers);
-  const bool owns_number = OwnsUnitNumber(unit_code);
-  work.unit_amount[8] = owns_number ? work.unit_private_expense[number] : 0;
-
-  UnitFigures& unit = work.unit;
-  unit.number = number;
+UnitSettlement ComputeUnitFigures() {
+  const SettlementWork& work = WorkTables();
+  UnitSettlement unit;
+  unit.code = CurrentUnitCode();
+  unit.number = UnitNumber(unit.code);
+  assert(unit.number >= 0 && unit.number < kUnitNumbers);
+  unit.owner = GetBytes(Propiet(), field::kOwnerName, 30);
   unit.designation = GetBytes(Propiet(), field::kDesignation, 10);
-  unit.expenses = 0;
+  for (int k = 1; k <= 7; ++k) {
+    unit.coefficient[k] = GetInt32(Propiet(), field::Coefficient(k));
+  }
+  unit.amount[0] = -PreviousBalanceEntries();
+  for (int k = 1; k <= 7; ++k) {
+    unit.amount[k] =
+        ShareOfColumn(work.column_expense[k], work.column_coefficient_total[k],
+                      unit.coefficient[k]);
+  }
+  const bool owns_number = OwnsUnitNumber(unit.code);
+  unit.amount[8] = owns_number ? work.unit_private_expense[unit.number] : 0;
   for (int k = 1; k <= 8; ++k)
-    unit.expenses = SumAmounts(unit.expenses, work.unit_amount[k]);
-  unit.collected = owns_number ? work.unit_collected[number] : 0;
-  unit.balance = SumAmounts(SumAmounts(unit.collected, work.unit_amount[0]),
-                            -unit.expenses);
+    unit.expenses = SumAmounts(unit.expenses, unit.amount[k]);
+  unit.collected = owns_number ? work.unit_collected[unit.number] : 0;
+  unit.balance =
+      SumAmounts(SumAmounts(unit.collected, unit.amount[0]), -unit.expenses);
+  return unit;
 }
 
-void AddUnitToListedTotals() {
-  SettlementWork& work = WorkTables();
-  for (int i = 0; i <= 8; ++i) {
-    work.listed_total[i] =
-        SumAmounts(work.listed_total[i], work.unit_amount[i]);
-  }
-  work.listed_expenses = SumAmounts(work.listed_expenses, work.unit.expenses);
-  work.listed_collected =
-      SumAmounts(work.listed_collected, work.unit.collected);
-  work.listed_balance = SumAmounts(work.listed_balance, work.unit.balance);
-}
-
-void ListCommunity() {
-  SettlementWork& work = WorkTables();
-  work.page_number = 0;
-  work.units_listed = 0;
-  work.listed_total.fill(0);
-  work.listed_expenses = 0;
-  work.listed_collected = 0;
-  work.listed_balance = 0;
-
-  const std::string community = CommunityCode();
-  int16_t status = 0;
-  ReadByKey(kPropietHandle, 0, community, 1, status);
-  while (status == 0 && GetBytes(Propiet(), field::kUnitCode, 2) == community) {
-    if (InRange(CurrentUnitCode())) {
-      ComputeUnitFigures();
-      PrintUnitLine();
-      AddUnitToListedTotals();
-    }
-    StepRecords(kPropietHandle, 1, status);
-  }
-  if (work.page_number != 0) PrintCommunityTotals();
-}
-
-void ProcessCommunity() {
+CommunitySettlement SettleCommunity() {
   SettlementWork& work = WorkTables();
   work.month_count = MonthsToCharge(
       GetBytes(Finques(), field::kLastSettlement, 4), Parameters().cutoff_date);
@@ -427,27 +464,38 @@ void ProcessCommunity() {
            GetBytes(Finques(), field::kCommunityTaxId, 17), work.vat_rate,
            work.withholding_rate);
   GatherCommunityTotals();
-  const int32_t copies =
-      Parameters().copies == 0 ? work.unit_count : Parameters().copies;
-  for (int32_t copy = 0; copy < copies; ++copy) ListCommunity();
+  CommunitySettlement settlement = CommunityFigures(work);
+  ListUnits(settlement);
+  FinishTotals(settlement);
+  return settlement;
 }
 
-void ReportCommunities() {
+void ProcessCommunity(const SettlementSink& sink) {
+  const CommunitySettlement settlement = SettleCommunity();
+  const int32_t copies =
+      Parameters().copies == 0 ? settlement.unit_count : Parameters().copies;
+  for (int32_t copy = 0; copy < copies; ++copy) {
+    PrintCommunityListing(settlement);
+  }
+  if (sink) sink(settlement);
+}
+
+void ReportCommunities(const SettlementSink& sink) {
   const ReportParameters& parameters = Parameters();
   const std::string first = Prefix(parameters.range_from, 2);
   const std::string last = Prefix(parameters.range_to, 2);
   int16_t status = 0;
   ReadByKey(kFinquesHandle, 0, first, 1, status);
   while (status == 0 && CommunityCode() <= last) {
-    ProcessCommunity();
+    ProcessCommunity(sink);
     StepRecords(kFinquesHandle, 1, status);
   }
 }
 
-void ProduceReport() {
+void ProduceReport(const SettlementSink& sink) {
   OpenPrintFile(Session().output_target);
   SelectCurrency("p");
-  ReportCommunities();
+  ReportCommunities(sink);
   SelectCurrency("");
   ClosePrintFile();
   RunPrintProgram();

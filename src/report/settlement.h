@@ -4,13 +4,16 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The settlement summary: for every community of the requested range, how
 // its expenses of the period are shared among its units by coefficients,
-// what each unit has paid and each unit's balance, written to the print
-// file through the layout operations of report/layout.h.
+// what each unit has paid and each unit's balance. Computed into a
+// CommunitySettlement per community, which the layout of report/layout.h
+// writes to the print file.
 //
 // Amounts are hundredths of a euro. The data files store them as signed
 // 32-bit integers; the work tables keep them in 64 bits so that the sums
@@ -30,14 +33,86 @@ constexpr int64_t kAmountLimit = int64_t{1} << 61;
 // a + b, saturated at +-kAmountLimit (a and b within it).
 int64_t SumAmounts(int64_t a, int64_t b);
 
-// The figures of the unit being listed.
-struct UnitFigures {
+// --- The computed settlement --------------------------------------------
+//
+// The settlement of one community is computed once into the plain figures
+// below; the print file's layout, the spreadsheets and the owner statements
+// are renderers of them and never compute a figure of their own.
+
+// The twelve figures of a line in the order the summary prints them:
+// previous balance, columns A..G, private expenses, expenses, collected,
+// balance.
+using LineFigures = std::array<int64_t, 12>;
+constexpr int kPreviousBalanceFigure = 0;
+constexpr int kPrivateExpensesFigure = 8;
+constexpr int kExpensesFigure = 9;
+constexpr int kCollectedFigure = 10;
+constexpr int kBalanceFigure = 11;
+
+// One listed unit.
+struct UnitSettlement {
+  std::string code;         // 4 packed bytes (community, unit)
   int number = 0;           // 0..999, printed as the unit's code
+  std::string owner;        // 30 characters as stored
   std::string designation;  // 10 characters as stored
-  int64_t expenses = 0;     // UnitAmount(1) + ... + UnitAmount(8)
+  // 1..7: the unit's coefficient in columns A..G (index 0 unused).
+  std::array<int32_t, 8> coefficient{};
+  // 0 previous balance, 1..7 its share of each column, 8 private expenses.
+  std::array<int64_t, 9> amount{};
+  int64_t expenses = 0;  // amount[1] + ... + amount[8]
   int64_t collected = 0;
-  int64_t balance = 0;  // collected + UnitAmount(0) - expenses
+  int64_t balance = 0;  // collected + amount[0] - expenses
+
+  LineFigures Figures() const;
 };
+
+// How the administrator's fee was made up.
+struct FeeFigures {
+  int32_t units = 0;   // every unit of the community
+  int32_t months = 0;  // from the last settlement to the cut-off
+  int64_t monthly_fee = 0;
+  float vat_rate = 0;          // percent
+  float withholding_rate = 0;  // percent
+  int64_t base = 0;            // units x monthly fee x months
+  int64_t vat = 0;             // round(vat_rate x base / 100)
+  int64_t withholding = 0;     // round(withholding_rate x base / 100)
+  int64_t total = 0;           // base + vat - withholding
+  int column = 1;              // 1..7: the column it is charged to
+};
+
+// One community: its data, its totals, and the units of the range.
+struct CommunitySettlement {
+  std::string code;             // 2 packed bytes
+  std::string name;             // 30 characters as stored (SURNAME*PREFIX)
+  std::string tax_id;           // 17 characters as stored
+  std::string last_settlement;  // packed date; four bytes 128 when never
+  std::string cutoff_date;      // packed date
+  // 1..7: columns A..G (index 0 unused). A total of 0: column not used.
+  std::array<std::string, 8> column_title;
+  std::array<int32_t, 8> column_coefficient_total{};
+  // 0 previous balance of all units, 1..7 expenses by column, 8 expenses
+  // charged to single units.
+  std::array<int64_t, 9> column_expense{};
+  int64_t expense_total = 0;
+  int64_t collected_total = 0;
+  int64_t balance = 0;
+  int32_t unit_count = 0;  // every unit of the community, listed or not
+  FeeFigures fee;
+  std::vector<UnitSettlement> units;  // the units of the range, in order
+  // The community's figures less those of the listed units: the rounding
+  // adjustment when every unit is listed, else the rest of the community.
+  LineFigures remainder{};
+  LineFigures totals{};  // the community total line
+
+  bool AllListed() const {
+    return static_cast<int64_t>(units.size()) == unit_count;
+  }
+};
+
+// Receives each community's settlement after its listing was printed.
+using SettlementSink = std::function<void(const CommunitySettlement&)>;
+
+// --- The work tables of the computation -------------------------------------
 
 // The report's work tables. Created once at start-up (ResetWorkTables),
 // refilled for every community. Columns 1..7 are the distribution columns
@@ -45,15 +120,9 @@ struct UnitFigures {
 struct SettlementWork {
   std::array<std::string, 8> column_title;
   std::array<int32_t, 8> column_coefficient_total{};  // 0: column not used
-  std::array<int32_t, 8> unit_coefficient{};
   // 0 previous balance of all units, 1..7 expenses to share by column,
   // 8 expenses charged to single units.
   std::array<int64_t, 9> column_expense{};
-  // The current unit's figures: 0 previous balance, 1..7 its share of each
-  // column, 8 its private expenses.
-  std::array<int64_t, 9> unit_amount{};
-  // Sums of unit_amount over the units listed so far in the current copy.
-  std::array<int64_t, 9> listed_total{};
   std::array<int64_t, kUnitNumbers> unit_private_expense{};
   std::array<int64_t, kUnitNumbers> unit_collected{};
   // The unit code (4 packed bytes) that a unit number belongs to in the
@@ -70,23 +139,13 @@ struct SettlementWork {
   int32_t month_count = 0;     // months of administrator's fee
   float vat_rate = 0;          // fee VAT, percent
   float withholding_rate = 0;  // fee withholding, percent
-  int fee_column = 1;          // 1..7
-  int64_t fee = 0;             // administrator's fee with taxes
+  FeeFigures fee;
   int64_t community_expense_total = 0;
   int64_t community_collected_total = 0;
   int64_t community_balance = 0;
-
-  // Per copy of a community's listing.
-  int16_t page_number = 0;
-  int32_t units_listed = 0;
-  int64_t listed_expenses = 0;
-  int64_t listed_collected = 0;
-  int64_t listed_balance = 0;
-
-  UnitFigures unit;
 };
 
-// The work tables; the layout reads them and raises the page number.
+// The work tables.
 SettlementWork& WorkTables();
 // All zero or empty (the driver's start-up step; tests start clean).
 void ResetWorkTables();
@@ -97,30 +156,28 @@ void RunReport();
 
 // One report for the parameters in Parameters(): opens the print file on
 // the session's output target, reports every community of the range in the
-// printer's currency, closes the file and runs the print program.
-void ProduceReport();
+// printer's currency, closes the file and runs the print program. Each
+// community's settlement is also handed to `sink` when one is given.
+void ProduceReport(const SettlementSink& sink = nullptr);
 
 // Every community from the first two bytes of RangeFrom to the first two
 // bytes of RangeTo (the print file must be open).
-void ReportCommunities();
+void ReportCommunities(const SettlementSink& sink = nullptr);
 
-// The community in the FinquesH record area: totals, then its listing as
-// many times as the copies ask.
-void ProcessCommunity();
+// The community in the FinquesH record area: its settlement, then its
+// listing as many times as the copies ask, then the sink.
+void ProcessCommunity(const SettlementSink& sink = nullptr);
+
+// The settlement of the community in the FinquesH record area for the
+// parameters in Parameters().
+CommunitySettlement SettleCommunity();
 
 // Fills the community's tables from PropietH, THRebut, CobramH, FinDespH
 // and PagamH for the community in the FinquesH record area.
 void GatherCommunityTotals();
 
-// One copy of the community's listing: the units of the range, then the
-// community totals block when at least one unit was listed.
-void ListCommunity();
-
-// The figures of the unit in the PropietH record area: unit_amount,
-// unit_coefficient and unit; counts the unit as listed.
-void ComputeUnitFigures();
-// Adds the current unit's figures to the listed totals of the copy.
-void AddUnitToListedTotals();
+// The figures of the unit in the PropietH record area.
+UnitSettlement ComputeUnitFigures();
 
 // Unit numbers are the last three digits of four-digit unit codes, so two
 // units of one community can share one (0005 and 1005). The first unit met
@@ -158,7 +215,10 @@ void FeeRates(int16_t fee_tax_type, std::string_view administrator_tax_id,
 
 // units x monthly fee x months, plus round(VAT), minus round(withholding),
 // both percentages of the fee before taxes, rounded half to even. Exact in
-// 64 bits; saturates (never wraps) beyond that.
+// 64 bits; saturates (never wraps) beyond that. The parts, and their total.
+FeeFigures AdministratorFeeFigures(int64_t units, int64_t monthly_fee,
+                                   int64_t months, float vat_rate,
+                                   float withholding_rate);
 int64_t AdministratorFee(int64_t units, int64_t monthly_fee, int64_t months,
                          float vat_rate, float withholding_rate);
 

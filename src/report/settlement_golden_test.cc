@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,7 @@
 #include "print/print_file.h"
 #include "report/report_form.h"
 #include "report/settlement.h"
+#include "report/settlement_test_data.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "support/run_state.h"
@@ -158,6 +160,87 @@ TEST_P(DemoGoldenTest, PrintFileMatches) {
     }
   }
   FAIL() << "print file differs from " << golden;
+}
+
+// An amount slot of the demo's print file ("." thousands, "," decimals):
+// the last two characters are the cents, which the remainder line's mask
+// leaves blank where they are zero.
+int64_t ParseSlot(const std::string& slot) {
+  int64_t value = 0;
+  for (size_t i = 0; i < slot.size(); ++i) {
+    const bool cents = i + 2 >= slot.size();
+    if (slot[i] >= '0' && slot[i] <= '9') {
+      value = value * 10 + (slot[i] - '0');
+    } else if (cents) {
+      value = value * 10;
+    }
+  }
+  return slot.find('-') != std::string::npos ? -value : value;
+}
+
+testing::LineFigures12 SlotsOf(const std::string& line) {
+  testing::LineFigures12 figures{};
+  const auto slots = testing::FigureSlots(line);
+  for (size_t i = 0; i < slots.size(); ++i) figures[i] = ParseSlot(slots[i]);
+  return figures;
+}
+
+// The settlements handed out with the report are the figures it printed:
+// every unit line, remainder line and euro total line, in order; and each
+// column's listed shares plus the remainder make up the community's total.
+TEST_P(DemoGoldenTest, SettlementsHandedOutAreTheFiguresPrinted) {
+  const GoldenCase& c = GetParam();
+  ReportParameters& parameters = Parameters();
+  parameters.cutoff_date = PackDigits("20261130");
+  parameters.range_from = PackDottedCode(c.from);
+  parameters.range_to = PackDottedCode(c.to);
+  parameters.copies = c.copies;
+  std::vector<CommunitySettlement> settlements;
+  ProduceReport([&settlements](const CommunitySettlement& settlement) {
+    settlements.push_back(settlement);
+  });
+  ASSERT_FALSE(settlements.empty());
+
+  std::vector<testing::LineFigures12> expected;
+  for (const CommunitySettlement& settlement : settlements) {
+    if (settlement.units.empty()) continue;
+    for (const UnitSettlement& unit : settlement.units) {
+      expected.push_back(unit.Figures());
+    }
+    expected.push_back(settlement.remainder);
+    expected.push_back(settlement.totals);
+
+    for (size_t i = 0; i < settlement.totals.size(); ++i) {
+      int64_t sum = settlement.remainder[i];
+      for (const UnitSettlement& unit : settlement.units) {
+        sum += unit.Figures()[i];
+      }
+      EXPECT_EQ(sum, settlement.totals[i]) << "figure " << i;
+    }
+  }
+
+  // The figure lines of the print file: unit lines start with three
+  // digits, the remainder line stands above its rule, the euro total line
+  // starts with its label.
+  std::vector<testing::LineFigures12> printed;
+  std::vector<std::string> lines;
+  for (const std::string& line :
+       testing::RenderPrintFile(dir_.Read("kelprint.tmp"))) {
+    const bool unit_line = line.size() > 4 && std::isdigit(line[0]) &&
+                           std::isdigit(line[1]) && std::isdigit(line[2]) &&
+                           line[3] == ' ';
+    const bool total = line.rfind("TOTAL", 0) == 0;
+    // The remainder line is the one above the rule.
+    const bool rule = line.size() >= 135 &&
+                      line.compare(0, 15, std::string(15, ' ')) == 0 &&
+                      line.compare(15, 120, std::string(120, '-')) == 0;
+    if (rule && !lines.empty()) {
+      printed.push_back(SlotsOf(lines.back()));
+    }
+    if (unit_line || total) printed.push_back(SlotsOf(line));
+    lines.push_back(line);
+  }
+  EXPECT_EQ(printed, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -475,7 +475,7 @@ TEST_F(SettlementReportTest, LargeFeeIsKeptExactBeyond32Bits) {
   Install();
   Report(1, 0, 1, 999);
   // 2 x 2,000,000,000 x 3 = 12,000,000,000 hundredths.
-  EXPECT_EQ(WorkTables().fee, int64_t{12000000000});
+  EXPECT_EQ(WorkTables().fee.total, int64_t{12000000000});
   EXPECT_EQ(WorkTables().column_expense[1], int64_t{12000000000});
   EXPECT_EQ(WorkTables().community_balance, -int64_t{12000000000});
 }

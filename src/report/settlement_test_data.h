@@ -292,6 +292,8 @@ inline int64_t ParseEuros(std::string_view slot) {
 
 // The twelve 10-character figure slots of a printed body line (columns
 // 16..135), trailing blanks of the line restored.
+using LineFigures12 = std::array<int64_t, 12>;
+
 inline std::array<std::string, 12> FigureSlots(const std::string& line) {
   std::string padded = line;
   if (padded.size() < 135) padded.resize(135, ' ');
