@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "kelprint/pdf_dates.h"
 #include "util/codepage.h"
 
 namespace tarnevos::kelprint {
@@ -93,20 +94,32 @@ void DrawPage(cairo_t* cr, const Page& page, const SheetLayout& layout,
 }
 
 // The sink and whether it ever refused bytes (cairo does not always pass
-// a write error on to the surface's status).
+// a write error on to the surface's status). While `holding`, bytes are
+// kept back in `held` (the document's end, whose dates are mended before
+// it goes on); `passed` counts the bytes handed on before.
 struct SinkState {
   const ByteSink* sink;
   bool failed = false;
+  bool holding = false;
+  std::string held;
+  long long passed = 0;
+
+  bool Pass(const unsigned char* data, size_t length) {
+    if (failed || !(*sink)(data, length)) failed = true;
+    passed += static_cast<long long>(length);
+    return !failed;
+  }
 };
 
 cairo_status_t WriteToSink(void* closure, const unsigned char* data,
                            unsigned int length) {
   auto* state = static_cast<SinkState*>(closure);
-  if (state->failed || !(*state->sink)(data, length)) {
-    state->failed = true;
-    return CAIRO_STATUS_WRITE_ERROR;
+  if (state->holding && !state->failed) {
+    state->held.append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
   }
-  return CAIRO_STATUS_SUCCESS;
+  return state->Pass(data, length) ? CAIRO_STATUS_SUCCESS
+                                   : CAIRO_STATUS_WRITE_ERROR;
 }
 
 struct SurfaceDeleter {
@@ -207,7 +220,19 @@ bool RenderPdf(const PrintDocument& document, const PdfSettings& settings,
   }
   cairo_status_t status = cairo_status(cr);
   context.reset();
+  // The information dictionary, the cross-references and the trailer are
+  // written when the document is finished.
+  sink_state.holding = !settings.date.empty();
   cairo_surface_finish(surface.get());
+  if (sink_state.holding) {
+    sink_state.holding = false;
+    AddPdfDatePrefixes(sink_state.held, sink_state.passed);
+    if (!sink_state.Pass(
+            reinterpret_cast<const unsigned char*>(sink_state.held.data()),
+            sink_state.held.size())) {
+      status = CAIRO_STATUS_WRITE_ERROR;
+    }
+  }
   if (status == CAIRO_STATUS_SUCCESS)
     status = cairo_surface_status(surface.get());
   if (status != CAIRO_STATUS_SUCCESS) {

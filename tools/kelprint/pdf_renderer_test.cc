@@ -277,6 +277,25 @@ TEST(PdfRendererTest, SameDocumentAndSettingsGiveTheSameBytes) {
   EXPECT_NE(info.find("ModDate:         Sat Oct 31 00:00:00 2026 UTC"),
             std::string::npos);
   EXPECT_NE(info.find("792 x 612 pts (letter)"), std::string::npos);
+  // The dates carry the "D:" of PDF dates, and every cross-reference still
+  // points at its object.
+  const std::string pdf = ReadFile(scratch.path() + "doc.pdf");
+  EXPECT_NE(pdf.find("/CreationDate (D:20261031000000Z)"), std::string::npos);
+  EXPECT_NE(pdf.find("/ModDate (D:20261031000000Z)"), std::string::npos);
+  const size_t startxref = pdf.rfind("startxref\n");
+  ASSERT_NE(startxref, std::string::npos);
+  const size_t xref = std::stoul(pdf.substr(startxref + 10));
+  ASSERT_EQ(pdf.compare(xref, 7, "xref\n0 "), 0);
+  const size_t count = std::stoul(pdf.substr(xref + 7));
+  size_t entry = pdf.find('\n', xref + 7) + 1;
+  for (size_t object = 0; object < count; ++object, entry += 20) {
+    if (pdf[entry + 17] != 'n') continue;
+    const size_t at = std::stoul(pdf.substr(entry, 10));
+    EXPECT_EQ(pdf.compare(at, std::to_string(object).size() + 6,
+                          std::to_string(object) + " 0 obj"),
+              0)
+        << "object " << object;
+  }
   if (std::system("command -v qpdf >/dev/null 2>&1") == 0) {
     EXPECT_NE(CommandOutput("qpdf --check '" + scratch.path() + "doc.pdf'")
                   .find("No syntax or stream encoding errors"),
