@@ -36,8 +36,9 @@ bool IsBlank(char c) {
          c == '\v';
 }
 
-// The first word of the first line that is not a comment.
-std::string FirstName(std::string_view text) {
+}  // namespace
+
+std::string PaperNameFromSettings(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
@@ -53,6 +54,8 @@ std::string FirstName(std::string_view text) {
   }
   return "";
 }
+
+namespace {
 
 std::string ReadSettings(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -85,9 +88,9 @@ Paper SystemPaper() {
   if (name.empty()) {
     std::string file = platform::GetEnv("PAPERCONF");
     if (file.empty()) file = "/etc/papersize";
-    name = FirstName(ReadSettings(file));
+    name = PaperNameFromSettings(ReadSettings(file));
   }
-  return PaperByName(FirstName(name)).value_or(DefaultPaper());
+  return PaperByName(PaperNameFromSettings(name)).value_or(DefaultPaper());
 }
 
 }  // namespace tarnevos::kelprint

@@ -19,6 +19,10 @@ struct Paper {
 // letter, legal, executive and tabloid (ledger is tabloid turned).
 std::optional<Paper> PaperByName(std::string_view name);
 
+// The paper name a paper settings file gives: the first word of its first
+// line that is not a comment ("#"); "" when there is none.
+std::string PaperNameFromSettings(std::string_view text);
+
 // A4, the paper when nothing else is known.
 Paper DefaultPaper();
 
