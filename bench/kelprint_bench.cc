@@ -96,6 +96,15 @@ const tarnevos::kelprint::PrintDocument& ReportDocument() {
   return document;
 }
 
+// As the print program renders a report: A4, title, creator and a date.
+tarnevos::kelprint::PdfSettings Settings() {
+  tarnevos::kelprint::PdfSettings settings;
+  settings.title = "COMUNITAT DE PROPIETARIS DEL CARRER MAJOR 12";
+  settings.creator = "KELPRINT";
+  settings.date = tarnevos::kelprint::PdfDate(1793404800);
+  return settings;
+}
+
 void PagesPerSecond(benchmark::State& state, size_t bytes) {
   state.counters["pages/s"] =
       benchmark::Counter(static_cast<double>(kPages),
@@ -139,7 +148,7 @@ void BM_RenderPdf(benchmark::State& state) {
     size = 0;
     std::string error;
     bool ok = tarnevos::kelprint::RenderPdf(
-        document,
+        document, Settings(),
         [&](const unsigned char*, size_t length) {
           size += length;
           return true;
@@ -157,7 +166,9 @@ void BM_RenderPdfFile(benchmark::State& state) {
   std::string path = PrintDirectory() + "kelprint.pdf";
   for (auto _ : state) {
     std::string error;
-    if (!tarnevos::kelprint::RenderPdfFile(document, path, error)) {
+    int system_error = 0;
+    if (!tarnevos::kelprint::RenderPdfFile(document, Settings(), path, error,
+                                           system_error)) {
       state.SkipWithError(error.c_str());
     }
   }

@@ -53,8 +53,10 @@ void RenderEverywhere(std::string_view bytes) {
   Check(text.find('\r') == std::string::npos, "no CR in the text");
 
   tarnevos::platform::MemoryConsole console;
-  tarnevos::kelprint::Preview preview(document, console,
-                                      std::string(bytes.substr(0, 10)));
+  // The language follows the input, so every language's texts are drawn.
+  tarnevos::kelprint::Preview preview(
+      document, console, std::string(bytes.substr(0, 10)),
+      static_cast<tarnevos::Language>(bytes.size() % tarnevos::kLanguageCount));
   preview.Draw();
   for (int key : {0x5100, 0x4D00, 0x4D00, 0x5000, 0x4F00, 0x4800, 0x4700}) {
     tarnevos::platform::InputEvent event;
@@ -72,7 +74,7 @@ void RenderEverywhere(std::string_view bytes) {
     std::string error;
     size_t written = 0;
     bool ok = tarnevos::kelprint::RenderPdf(
-        document,
+        document, tarnevos::kelprint::PdfSettings{},
         [&](const unsigned char*, size_t size) {
           written += size;
           return true;
@@ -167,6 +169,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tarnevos::kelprint::RenderPdf(
       tarnevos::kelprint::ReadPrintFile(
           "DEVICE\r\n 1 ,regular, 1 \r\n*i\r\n 1 ,italic, 1 \r\n"),
+      tarnevos::kelprint::PdfSettings{},
       [](const unsigned char*, size_t) { return true; }, error);
   __lsan_enable();
   return 0;

@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 nlohmann-json3-dev libcairo2-dev fonts-dejavu-core
-  tmux poppler-utils clang libclang-rt-14-dev)
+  tmux poppler-utils clang libclang-rt-14-dev
+  cups-daemon cups-client cups-filters-core-drivers qpdf)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -15,6 +15,7 @@
 #include "console/hot_keys.h"
 #include "console/keyboard.h"
 #include "console/messages.h"
+#include "console/window_notice.h"
 #include "console/windows.h"
 #include "data/access_layer.h"
 #include "data/data_files.h"
@@ -79,8 +80,12 @@ int main() {
   MutableRun().program_id = "TARNEVOS";
 
   std::string terminal_error;
+  platform::TerminalConsole::Options terminal_options;
+  terminal_options.small_window_notice =
+      SmallWindowNotice(SessionLanguage(), platform::TerminalConsole::kColumns,
+                        platform::TerminalConsole::kRows);
   std::unique_ptr<platform::TerminalConsole> terminal =
-      platform::TerminalConsole::Open(terminal_error);
+      platform::TerminalConsole::Open(terminal_error, terminal_options);
   if (terminal == nullptr) {
     PrintToStandardError(NoTerminalMessage() + " (" + terminal_error + ")");
     return 0;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The print program's preview in a real terminal: tmux runs a shell, the
-# shell runs kelprint on a small print file, keys page and scroll sideways,
-# Esc leaves, and the terminal must be the shell's again (alternate screen
-# left, terminal modes as before).
+# The print program's preview in a real 80x25 terminal: tmux runs a shell,
+# the shell runs kelprint on a small print file, keys page and scroll
+# sideways, Esc leaves, and the terminal must be the shell's again
+# (alternate screen left, terminal modes as before). The session has no
+# language set: the preview speaks Catalan.
 # Arguments: build directory, source directory.
 set -u
 
@@ -34,13 +35,13 @@ e2e_setup kelprint
   done
 } >"$work/kelprint.tmp"
 
-tmux_ new-session -d -s e2e -x 100 -y 30 \
+tmux_ new-session -d -s e2e -x 80 -y 25 \
   "env PS1='e2e\$ ' TERM=xterm-256color bash --norc --noprofile -i"
 wait_for 'e2e$' || exit 1
 
 tmux_ send-keys -t e2e "stty -g >'$work/before'; KELTMP='$work/' '$kelprint'; echo kelprint-exit=\$?; stty -g >'$work/after'" Enter
 
-if wait_for 'Page 1/3'; then
+if wait_for 'Pàgina 1/3'; then
   screen=$(tmux_ capture-pane -p -t e2e)
   grep -q '^page1-line1 *$' <<<"$screen" || fail "first line of page 1 not at the top left"
   [[ $(tmux_ display -p -t e2e '#{alternate_on}') == 1 ]] ||
@@ -54,13 +55,13 @@ if wait_for 'Col 56'; then
 fi
 
 tmux_ send-keys -t e2e PageDown
-wait_for 'Page 2/3' && wait_for 'mark2-1'
+wait_for 'Pàgina 2/3' && wait_for 'mark2-1'
 tmux_ send-keys -t e2e End
-wait_for 'Page 3/3'
+wait_for 'Pàgina 3/3'
 tmux_ send-keys -t e2e Down Down
 wait_for 'mark3-3'
 tmux_ send-keys -t e2e Home
-wait_for 'Page 1/3'
+wait_for 'Pàgina 1/3'
 for _ in 1 2 3 4 5 6; do tmux_ send-keys -t e2e Left; done
 wait_for 'Col 1 ' && wait_for 'page1-line1'
 
@@ -73,7 +74,7 @@ if wait_for 'kelprint-exit=0'; then
   done
   [[ $(tmux_ display -p -t e2e '#{alternate_on}') == 0 ]] ||
     fail "the alternate screen was not left"
-  if tmux_ capture-pane -p -t e2e | grep -q 'PgDn/PgUp'; then
+  if tmux_ capture-pane -p -t e2e | grep -q 'AvPàg/RePàg'; then
     fail "the viewer's status line is still on screen"
   fi
   cmp -s "$work/before" "$work/after" ||

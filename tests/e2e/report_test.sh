@@ -3,8 +3,8 @@
 # shell, the shell starts tarnevos on the demo installation as
 # scripts/demo.sh does, but with the session's output sent to a text file.
 # Keys type a cut-off date, accept the form, confirm with S; the print
-# program renders the report to the file, which must equal the golden text;
-# Esc leaves. The program must end with exit code 0, the terminal must be
+# program renders the report to the file, which must equal the golden text,
+# says where it went and waits for a key; Esc leaves. The program must end with exit code 0, the terminal must be
 # the shell's again, and no temporary file may be left in the session.
 # Arguments: build directory, source directory. TARNEVOS_UPDATE_GOLDEN=1
 # writes the golden text instead of comparing (review it before keeping it).
@@ -71,7 +71,8 @@ if wait_for 'Data de tall'; then
   fi
 fi
 
-# The report is rendered to the file, then form 1 is back.
+# The report is rendered to the file; the print program says so and
+# waits for a key; then form 1 is back.
 for ((i = 0; i < 300; i++)); do
   [[ -s "$output" ]] && break
   sleep 0.1
@@ -79,6 +80,13 @@ done
 if [[ ! -s "$output" ]]; then
   fail "no report was written to $output"
 else
+  pages=$(($(tr -cd '\f' <"$output" | wc -c) + 1))
+  if wait_for "S'ha desat el document en text ($pages pàgines) a:"; then
+    tmux_ capture-pane -p -t e2e | grep -qF "$output" ||
+      fail "the print program does not say where the report went"
+    wait_for 'Premeu una tecla per continuar'
+  fi
+  tmux_ send-keys -t e2e Enter
   wait_for 'Data de tall'
   if [[ ${TARNEVOS_UPDATE_GOLDEN:-} == 1 ]]; then
     cp "$output" "$golden"

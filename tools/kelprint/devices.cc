@@ -1,15 +1,19 @@
 #include "kelprint/devices.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "platform/system/paths.h"
 #include "platform/system/system.h"
 #include "util/codepage.h"
+
+extern char** environ;
 
 namespace tarnevos::kelprint {
 namespace {
@@ -70,6 +74,23 @@ std::string FindOnPath(const std::string& program) {
   return "";
 }
 
+// Line ends and other control characters as blanks, runs of blanks as one,
+// none around, cut to kMaxSpoolerOutput bytes.
+std::string OneLine(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const bool blank = static_cast<unsigned char>(c) < 32 || c == ' ';
+    if (blank) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  if (out.size() > kMaxSpoolerOutput) out.resize(kMaxSpoolerOutput);
+  return out;
+}
+
 }  // namespace
 
 Device ParseDevice(std::string_view value, std::string_view tmp_dir) {
@@ -92,21 +113,26 @@ Device ParseDevice(std::string_view value, std::string_view tmp_dir) {
     device.path = OutputPath("", tmp_dir, "kelprint.pdf");
   } else {
     device.kind = DeviceKind::kPreview;
-    device.notice =
-        "Unknown device \"" + std::string(value) + "\": shown on screen";
+    device.unknown = std::string(value);
   }
   return device;
 }
 
-bool SendToSpooler(const std::string& path, const std::string& queue,
-                   std::string& error) {
-  std::string lp = FindOnPath("lp");
+std::string SpoolerJobId(std::string_view lp_output) {
+  constexpr std::string_view kLead = "request id is ";
+  const size_t at = lp_output.find(kLead);
+  if (at == std::string_view::npos) return "";
+  std::string_view rest = lp_output.substr(at + kLead.size());
+  const size_t end = rest.find_first_of(" \t\r\n");
+  return std::string(rest.substr(0, end));
+}
+
+SpoolResult SendToSpooler(const std::string& path, const std::string& queue) {
+  SpoolResult result;
+  const std::string lp = FindOnPath("lp");
   if (lp.empty()) {
-    error =
-        "the print spooler command lp is not available (install the CUPS "
-        "client); the PDF is in " +
-        path;
-    return false;
+    result.status = SpoolResult::Status::kMissing;
+    return result;
   }
   std::vector<std::string> args{"lp"};
   if (!queue.empty()) {
@@ -119,32 +145,82 @@ bool SendToSpooler(const std::string& path, const std::string& queue,
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  pid_t pid = ::fork();
+  // lp's own environment, in the C locale so that its report reads the
+  // same whatever the session's locale.
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string_view(*entry).substr(0, 7) != "LC_ALL=") {
+      environment.emplace_back(*entry);
+    }
+  }
+  environment.emplace_back("LC_ALL=C");
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    result.status = SpoolResult::Status::kCannotStart;
+    result.error = std::string("cannot start lp: ") + std::strerror(errno);
+    return result;
+  }
+  const pid_t pid = ::fork();
   if (pid < 0) {
-    error = std::string("cannot start lp: ") + std::strerror(errno);
-    return false;
+    result.status = SpoolResult::Status::kCannotStart;
+    result.error = std::string("cannot start lp: ") + std::strerror(errno);
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    return result;
   }
   if (pid == 0) {
-    ::execv(lp.c_str(), argv.data());
+    // Only async-signal-safe calls between fork and exec.
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
+    ::dup2(pipe_fds[1], STDOUT_FILENO);
+    ::dup2(pipe_fds[1], STDERR_FILENO);
+    ::execve(lp.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
+  ::close(pipe_fds[1]);
+  std::string output;
+  char buffer[4096];
+  while (true) {
+    const ssize_t got = ::read(pipe_fds[0], buffer, sizeof buffer);
+    if (got > 0) {
+      // Kept short; the rest is read and dropped so lp never blocks.
+      if (output.size() < 4 * kMaxSpoolerOutput) {
+        output.append(buffer, static_cast<size_t>(got));
+      }
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  ::close(pipe_fds[0]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
-      error = std::string("lost the lp process: ") + std::strerror(errno);
-      return false;
+      result.status = SpoolResult::Status::kCannotStart;
+      result.error =
+          std::string("lost the lp process: ") + std::strerror(errno);
+      return result;
     }
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-    error = "cannot start " + lp;
+  result.output = OneLine(output);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    result.status = SpoolResult::Status::kSent;
+    result.job_id = SpoolerJobId(output);
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+    result.status = SpoolResult::Status::kCannotStart;
+    result.error = "cannot start " + lp;
   } else if (WIFEXITED(status)) {
-    error = "lp failed with exit code " + std::to_string(WEXITSTATUS(status)) +
-            "; the PDF is in " + path;
+    result.status = SpoolResult::Status::kFailed;
+    result.exit_code = WEXITSTATUS(status);
   } else {
-    error = "lp was stopped by a signal; the PDF is in " + path;
+    result.status = SpoolResult::Status::kStopped;
   }
-  return false;
+  return result;
 }
 
 }  // namespace tarnevos::kelprint

@@ -10,9 +10,11 @@ enum class DeviceKind { kPreview, kPdf, kText, kSpooler };
 
 struct Device {
   DeviceKind kind = DeviceKind::kPreview;
-  std::string path;    // native file written for kPdf, kText and kSpooler
-  std::string queue;   // spooler queue; "" for the default one
-  std::string notice;  // why the preview stands in for an unknown device
+  std::string path;   // native file written for kPdf, kText and kSpooler
+  std::string queue;  // spooler queue; "" for the default one
+  // A device not known here, as the print file names it (CP850); the
+  // preview stands in for it.
+  std::string unknown;
 };
 
 // The device a DEVICE line names (the terminal's output target, CP850),
@@ -28,11 +30,35 @@ struct Device {
 // session's TmpDir.
 Device ParseDevice(std::string_view value, std::string_view tmp_dir);
 
+// How handing a file to the spooler went.
+struct SpoolResult {
+  enum class Status {
+    kSent,         // lp accepted the file
+    kMissing,      // no lp on PATH
+    kCannotStart,  // lp could not be started
+    kFailed,       // lp ended with an exit code other than 0
+    kStopped,      // lp was ended by a signal
+  };
+  Status status = Status::kSent;
+  int exit_code = 0;   // kFailed: lp's exit code
+  std::string job_id;  // kSent: the job's name as lp reports it ("office-12")
+  // What lp wrote (standard output and error), blanks around it removed,
+  // line ends made blanks, at most kMaxSpoolerOutput bytes.
+  std::string output;
+  std::string error;  // kCannotStart: why, in English
+};
+
+inline constexpr size_t kMaxSpoolerOutput = 400;
+
 // Hands a file to the spooler: `lp [-d queue] file`, found on PATH and
-// started without a shell; waits for it. Returns false with the reason in
-// `error` when lp is missing, cannot start or reports a failure.
-bool SendToSpooler(const std::string& path, const std::string& queue,
-                   std::string& error);
+// started without a shell, in the C locale so that its report can be read;
+// waits for it and takes what it wrote, so nothing of it reaches the
+// terminal.
+SpoolResult SendToSpooler(const std::string& path, const std::string& queue);
+
+// The job's name in lp's report ("request id is office-12 (1 file(s))");
+// "" when the report names none.
+std::string SpoolerJobId(std::string_view lp_output);
 
 }  // namespace tarnevos::kelprint
 

@@ -17,8 +17,8 @@ inline constexpr int kExitNoPrintFile = 1;  // the print file cannot be read
 inline constexpr int kExitNoOutput = 2;     // the device could not be served
 inline constexpr int kExitUsage = 64;
 
-// Opens the terminal for the preview; nullptr (with the reason in `error`)
-// when there is none.
+// Opens the terminal for the preview and the messages; nullptr (with the
+// reason in `error`) when there is none.
 using TerminalOpener =
     std::function<std::unique_ptr<platform::Console>(std::string& error)>;
 
@@ -26,8 +26,11 @@ using TerminalOpener =
 //   [--device=VALUE] [FILE]
 // FILE defaults to the session's TmpDir + "kelprint.tmp" (KELTMP, else the
 // session's terminal directory); --device replaces the file's DEVICE line.
-// Messages go to `out` (what was written where) and `err` (problems, with
-// the first bad line of the print file).
+// The texts shown on the terminal are in the session's language. After an
+// output is made (or fails) the program says so on a terminal from
+// `open_terminal` and waits for a key; when none can be opened it says so
+// on `err`, in English. Failures, the first bad line of the print file and
+// wrong arguments always go to `err` in English. `out` is not written.
 int KelprintMain(const std::vector<std::string>& arguments,
                  const TerminalOpener& open_terminal, std::ostream& out,
                  std::ostream& err);

@@ -8,19 +8,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "kelprint/pdf_dates.h"
 #include "util/codepage.h"
 
 namespace tarnevos::kelprint {
 namespace {
 
-constexpr double kA4Short = 595.276;  // points
-constexpr double kA4Long = 841.890;
-constexpr double kMargin = 22.0;
-// Line pitch as a multiple of the type size, at the least.
-constexpr double kLineSpacing = 1.1;
 // Baseline below the top of a line, in em.
 constexpr double kBaseline = 0.8;
 constexpr const char* kFontFamily = "DejaVu Sans Mono";
@@ -96,20 +94,32 @@ void DrawPage(cairo_t* cr, const Page& page, const SheetLayout& layout,
 }
 
 // The sink and whether it ever refused bytes (cairo does not always pass
-// a write error on to the surface's status).
+// a write error on to the surface's status). While `holding`, bytes are
+// kept back in `held` (the document's end, whose dates are mended before
+// it goes on); `passed` counts the bytes handed on before.
 struct SinkState {
   const ByteSink* sink;
   bool failed = false;
+  bool holding = false;
+  std::string held;
+  long long passed = 0;
+
+  bool Pass(const unsigned char* data, size_t length) {
+    if (failed || !(*sink)(data, length)) failed = true;
+    passed += static_cast<long long>(length);
+    return !failed;
+  }
 };
 
 cairo_status_t WriteToSink(void* closure, const unsigned char* data,
                            unsigned int length) {
   auto* state = static_cast<SinkState*>(closure);
-  if (state->failed || !(*state->sink)(data, length)) {
-    state->failed = true;
-    return CAIRO_STATUS_WRITE_ERROR;
+  if (state->holding && !state->failed) {
+    state->held.append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
   }
-  return CAIRO_STATUS_SUCCESS;
+  return state->Pass(data, length) ? CAIRO_STATUS_SUCCESS
+                                   : CAIRO_STATUS_WRITE_ERROR;
 }
 
 struct SurfaceDeleter {
@@ -119,40 +129,74 @@ struct ContextDeleter {
   void operator()(cairo_t* cr) const { cairo_destroy(cr); }
 };
 
+// The document's information. cairo stamps the present time unless it is
+// given a date, so the date is always set when the settings have one.
+void SetMetadata(cairo_surface_t* surface, const PdfSettings& settings) {
+  const std::pair<cairo_pdf_metadata_t, const std::string*> entries[] = {
+      {CAIRO_PDF_METADATA_TITLE, &settings.title},
+      {CAIRO_PDF_METADATA_CREATOR, &settings.creator},
+      {CAIRO_PDF_METADATA_CREATE_DATE, &settings.date},
+      {CAIRO_PDF_METADATA_MOD_DATE, &settings.date},
+  };
+  for (const auto& [key, value] : entries) {
+    if (!value->empty()) {
+      cairo_pdf_surface_set_metadata(surface, key, value->c_str());
+    }
+  }
+}
+
 }  // namespace
 
-SheetLayout FitSheet(int columns, int lines, double advance) {
+SheetLayout FitSheet(int columns, int lines, double advance,
+                     const Paper& paper) {
   columns = std::max(columns, 1);
   lines = std::max(lines, 1);
   SheetLayout best;
   for (bool landscape : {false, true}) {
     SheetLayout layout;
     layout.landscape = landscape;
-    layout.width = landscape ? kA4Long : kA4Short;
-    layout.height = landscape ? kA4Short : kA4Long;
-    double usable_width = layout.width - 2 * kMargin;
-    double usable_height = layout.height - 2 * kMargin;
+    const double short_side = std::min(paper.width, paper.height);
+    const double long_side = std::max(paper.width, paper.height);
+    layout.width = landscape ? long_side : short_side;
+    layout.height = landscape ? short_side : long_side;
+    const double usable_width = std::max(layout.width - 2 * kMinMargin, 1.0);
+    const double usable_height = std::max(layout.height - 2 * kMinMargin, 1.0);
     layout.font_size = std::min(usable_width / columns / advance,
                                 usable_height / lines / kLineSpacing);
     layout.pitch = layout.font_size * advance;
-    layout.line = usable_height / lines;
-    layout.left = kMargin + (usable_width - layout.pitch * columns) / 2;
-    layout.top = kMargin;
+    layout.line = layout.font_size * kLineSpacing;
+    layout.left = (layout.width - layout.pitch * columns) / 2;
+    layout.top = (layout.height - layout.line * lines) / 2;
     if (layout.font_size > best.font_size) best = layout;
   }
   return best;
 }
 
-bool RenderPdf(const PrintDocument& document, const ByteSink& sink,
-               std::string& error) {
+std::string PdfDate(long long seconds) {
+  // 0001-01-01 and 9999-12-31 23:59:59, in seconds since 1970.
+  constexpr long long kFirst = -62135596800LL;
+  constexpr long long kLast = 253402300799LL;
+  if (seconds < kFirst || seconds > kLast) return "";
+  const time_t time = static_cast<time_t>(seconds);
+  struct tm parts {};
+  if (gmtime_r(&time, &parts) == nullptr) return "";
+  char text[80];  // room for any int, though the years checked take 4
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ",
+                parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+bool RenderPdf(const PrintDocument& document, const PdfSettings& settings,
+               const ByteSink& sink, std::string& error) {
   SinkState sink_state{&sink};
   std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface(
-      cairo_pdf_surface_create_for_stream(WriteToSink, &sink_state, kA4Long,
-                                          kA4Short));
+      cairo_pdf_surface_create_for_stream(WriteToSink, &sink_state,
+                                          settings.paper.width,
+                                          settings.paper.height));
   std::unique_ptr<cairo_t, ContextDeleter> context(cairo_create(surface.get()));
   cairo_t* cr = context.get();
-  cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR,
-                                 "KELPRINT");
+  SetMetadata(surface.get(), settings);
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
   cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
@@ -166,8 +210,8 @@ bool RenderPdf(const PrintDocument& document, const ByteSink& sink,
     cairo_show_page(cr);
   }
   for (const Page& page : document.pages) {
-    SheetLayout layout =
-        FitSheet(std::max(kPaperColumns, page.Width()), page.Lines(), advance);
+    SheetLayout layout = FitSheet(std::max(kPaperColumns, page.Width()),
+                                  page.Lines(), advance, settings.paper);
     cairo_pdf_surface_set_size(surface.get(), layout.width, layout.height);
     cairo_set_source_rgb(cr, 0, 0, 0);
     DrawPage(cr, page, layout, faces);
@@ -176,7 +220,19 @@ bool RenderPdf(const PrintDocument& document, const ByteSink& sink,
   }
   cairo_status_t status = cairo_status(cr);
   context.reset();
+  // The information dictionary, the cross-references and the trailer are
+  // written when the document is finished.
+  sink_state.holding = !settings.date.empty();
   cairo_surface_finish(surface.get());
+  if (sink_state.holding) {
+    sink_state.holding = false;
+    AddPdfDatePrefixes(sink_state.held, sink_state.passed);
+    if (!sink_state.Pass(
+            reinterpret_cast<const unsigned char*>(sink_state.held.data()),
+            sink_state.held.size())) {
+      status = CAIRO_STATUS_WRITE_ERROR;
+    }
+  }
   if (status == CAIRO_STATUS_SUCCESS)
     status = cairo_surface_status(surface.get());
   if (status != CAIRO_STATUS_SUCCESS) {
@@ -186,10 +242,13 @@ bool RenderPdf(const PrintDocument& document, const ByteSink& sink,
   return true;
 }
 
-bool RenderPdfFile(const PrintDocument& document, const std::string& path,
-                   std::string& error) {
+bool RenderPdfFile(const PrintDocument& document, const PdfSettings& settings,
+                   const std::string& path, std::string& error,
+                   int& system_error) {
+  system_error = 0;
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
+    system_error = errno;
     error = std::strerror(errno);
     return false;
   }
@@ -199,13 +258,16 @@ bool RenderPdfFile(const PrintDocument& document, const std::string& path,
     write_errno = errno;
     return false;
   };
-  bool ok = RenderPdf(document, sink, error);
+  bool ok = RenderPdf(document, settings, sink, error);
   if (std::fclose(file) != 0 && ok) {
     write_errno = errno;
     ok = false;
   }
   if (write_errno != 0) ok = false;
-  if (!ok && write_errno != 0) error = std::strerror(write_errno);
+  if (!ok && write_errno != 0) {
+    system_error = write_errno;
+    error = std::strerror(write_errno);
+  }
   return ok;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "kelprint/texts.h"
+
 namespace tarnevos::kelprint {
 namespace {
 
@@ -21,8 +23,11 @@ constexpr int kHome = 0x4700, kUp = 0x4800, kPgUp = 0x4900, kLeft = 0x4B00,
 }  // namespace
 
 Preview::Preview(const PrintDocument& document, platform::Console& console,
-                 std::string notice)
-    : document_(document), console_(console), notice_(std::move(notice)) {}
+                 std::string notice, Language language)
+    : document_(document),
+      console_(console),
+      notice_(std::move(notice)),
+      language_(language) {}
 
 int Preview::PageCount() const {
   return static_cast<int>(document_.pages.size());
@@ -110,6 +115,11 @@ bool Preview::HandleEvent(const platform::InputEvent& event) {
 }
 
 void Preview::Draw() {
+  drawn_rows_ = console_.Rows();
+  drawn_columns_ = console_.Columns();
+  // A larger console shows more of the page: keep inside the new limits.
+  top_ = std::min(top_, MaxTop());
+  left_ = std::min(left_, MaxLeft());
   const int columns = console_.Columns();
   const int rows = ViewRows();
   const std::string blank_line(static_cast<size_t>(columns), ' ');
@@ -158,7 +168,7 @@ void Preview::Draw() {
     for (int screen_row = 1; screen_row <= rows; ++screen_row) {
       console_.Write(screen_row, 1, blank_line, kEmpty);
     }
-    console_.Write(1, 2, "The print file holds no pages.", kEmpty);
+    console_.Write(1, 2, NoPagesText(language_), kEmpty);
   }
   DrawStatus();
   console_.Flush();
@@ -173,12 +183,18 @@ void Preview::DrawStatus() {
   if (!notice_.empty()) {
     console_.Write(console_.Rows() - 1, 1, fit(" " + notice_), kNotice);
   }
-  std::string status =
-      " Page " + std::to_string(PageCount() == 0 ? 0 : page_ + 1) + "/" +
-      std::to_string(PageCount()) + "  Line " + std::to_string(top_ + 1) +
-      "  Col " + std::to_string(left_ + 1) +
-      "   PgDn/PgUp Home/End  Arrows scroll  Esc quit";
+  const std::string status =
+      StatusLine(language_, PageCount() == 0 ? 0 : page_ + 1, PageCount(),
+                 top_ + 1, left_ + 1);
   console_.Write(console_.Rows(), 1, fit(status), kStatus);
+}
+
+bool Preview::FollowResize() {
+  if (console_.Rows() == drawn_rows_ && console_.Columns() == drawn_columns_) {
+    return false;
+  }
+  Draw();
+  return true;
 }
 
 void Preview::Run() {
@@ -187,7 +203,7 @@ void Preview::Run() {
   while (true) {
     platform::InputEvent event = console_.PollEvent();
     if (event.kind == platform::InputEvent::Kind::kNone) {
-      console_.WaitForInput(200);
+      if (!FollowResize()) console_.WaitForInput(200);
       continue;
     }
     if (!HandleEvent(event)) break;

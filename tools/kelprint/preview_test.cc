@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "kelprint/texts.h"
 #include "platform/console/memory_console.h"
 
 namespace tarnevos::kelprint {
@@ -55,11 +56,11 @@ class PreviewTest : public ::testing::Test {
 };
 
 TEST_F(PreviewTest, ShowsThePageTopLeftWithAStatusLine) {
-  Preview preview(document_, console_, "");
+  Preview preview(document_, console_, "", Language::kCatalan);
   preview.Draw();
   EXPECT_EQ(Row(1), "p1l1");
   EXPECT_EQ(Row(24), "p1l24");
-  EXPECT_NE(Row(25).find("Page 1/3"), std::string::npos) << Row(25);
+  EXPECT_NE(Row(25).find("Pàgina 1/3"), std::string::npos) << Row(25);
   EXPECT_NE(Row(25).find("Esc"), std::string::npos);
   EXPECT_EQ(console_.ColourAt(1, 1), 0x70);   // paper
   EXPECT_EQ(console_.ColourAt(25, 1), 0x1F);  // status
@@ -96,7 +97,7 @@ TEST_F(PreviewTest, KeysPageScrollAndScrollSideways) {
       {Extended(kLeft), 0, 0, 5, nullptr},
       {Extended(kLeft), 0, 0, 0, "p1l1"},
   };
-  Preview preview(document_, console_, "");
+  Preview preview(document_, console_, "", Language::kCatalan);
   for (size_t i = 0; i < steps.size(); ++i) {
     SCOPED_TRACE("step " + std::to_string(i));
     EXPECT_TRUE(preview.HandleEvent(steps[i].event));
@@ -107,7 +108,7 @@ TEST_F(PreviewTest, KeysPageScrollAndScrollSideways) {
     if (steps[i].first_row != nullptr) {
       EXPECT_EQ(Row(1), steps[i].first_row);
     }
-    std::string status = "Page " + std::to_string(steps[i].page + 1) + "/3";
+    std::string status = "Pàgina " + std::to_string(steps[i].page + 1) + "/3";
     EXPECT_NE(Row(25).find(status), std::string::npos) << Row(25);
     EXPECT_NE(Row(25).find("Col " + std::to_string(steps[i].left + 1)),
               std::string::npos)
@@ -116,7 +117,7 @@ TEST_F(PreviewTest, KeysPageScrollAndScrollSideways) {
 }
 
 TEST_F(PreviewTest, LinesScrollWithinAndAcrossPages) {
-  Preview preview(document_, console_, "");
+  Preview preview(document_, console_, "", Language::kCatalan);
   for (int i = 0; i < 42; ++i) preview.HandleEvent(Extended(kDown));
   preview.Draw();
   EXPECT_EQ(preview.top(), 42);
@@ -132,7 +133,7 @@ TEST_F(PreviewTest, LinesScrollWithinAndAcrossPages) {
 }
 
 TEST_F(PreviewTest, EscAndQLeaveAndRunEndsOnThem) {
-  Preview preview(document_, console_, "");
+  Preview preview(document_, console_, "", Language::kCatalan);
   EXPECT_FALSE(preview.HandleEvent(Key(27)));
   EXPECT_FALSE(preview.HandleEvent(Key('q')));
   EXPECT_TRUE(preview.HandleEvent(Key('x')));
@@ -149,12 +150,13 @@ TEST_F(PreviewTest, EscAndQLeaveAndRunEndsOnThem) {
   EXPECT_EQ(console_.ExhaustedWaits(), 0);
   EXPECT_EQ(preview.page(), 1);
   EXPECT_EQ(Row(1), "");  // p2l1 is scrolled off to the left
-  EXPECT_NE(Row(25).find("Page 2/3"), std::string::npos);
+  EXPECT_NE(Row(25).find("Pàgina 2/3"), std::string::npos);
   EXPECT_TRUE(console_.cursor_visible());
 }
 
 TEST_F(PreviewTest, NoticeTakesTheLineAboveTheStatus) {
-  Preview preview(document_, console_, "line 7: unknown command");
+  Preview preview(document_, console_, "line 7: unknown command",
+                  Language::kCatalan);
   preview.Draw();
   EXPECT_NE(Row(24).find("line 7: unknown command"), std::string::npos);
   EXPECT_EQ(console_.ColourAt(24, 1), 0x4E);
@@ -170,10 +172,10 @@ TEST_F(PreviewTest, NoticeTakesTheLineAboveTheStatus) {
 TEST(PreviewEdgeTest, ShortPagesNarrowScreensAndNoPages) {
   MemoryConsole console(25, 80);
   PrintDocument empty = ReadPrintFile("");
-  Preview none(empty, console, "");
+  Preview none(empty, console, "", Language::kCatalan);
   none.Draw();
-  EXPECT_NE(console.Dump().find("no pages"), std::string::npos);
-  EXPECT_NE(console.RowUtf8(25).find("Page 0/0"), std::string::npos);
+  EXPECT_NE(console.Dump().find("no té cap pàgina"), std::string::npos);
+  EXPECT_NE(console.RowUtf8(25).find("Pàgina 0/0"), std::string::npos);
   for (int code : {kPgDn, kPgUp, kHome, kEnd, kUp, kDown, kLeft, kRight}) {
     EXPECT_TRUE(none.HandleEvent(Extended(code)));
     none.Draw();
@@ -184,7 +186,7 @@ TEST(PreviewEdgeTest, ShortPagesNarrowScreensAndNoPages) {
   // their own colour.
   PrintDocument small = ReadPrintFile(
       "DEVICE\r\nPAGE 5 \r\n*i\r\n 1 ,it, 0 \r\n*i\r\n 0 ,n, 0 \r\n");
-  Preview preview(small, console, "");
+  Preview preview(small, console, "", Language::kCatalan);
   preview.Draw();
   EXPECT_EQ(console.RowUtf8(1), "itn");
   EXPECT_EQ(console.ColourAt(1, 1), 0x71);
@@ -197,12 +199,92 @@ TEST(PreviewEdgeTest, ShortPagesNarrowScreensAndNoPages) {
   // A screen wider than the paper: nothing to scroll sideways, the rest of
   // the row is off the paper.
   MemoryConsole wide(10, 150);
-  Preview wide_preview(small, wide, "");
+  Preview wide_preview(small, wide, "", Language::kCatalan);
   wide_preview.HandleEvent(Extended(kRight));
   wide_preview.Draw();
   EXPECT_EQ(wide_preview.left(), 0);
   EXPECT_EQ(wide.ColourAt(1, 135), 0x70);
   EXPECT_EQ(wide.ColourAt(1, 136), 0x08);
+}
+
+TEST_F(PreviewTest, TextsAreInTheSessionsLanguage) {
+  struct Case {
+    Language language;
+    const char* status;  // UTF-8
+    const char* keys;
+    const char* no_pages;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {Language::kCatalan, "Pàgina 1/3  Línia 1  Col 1", "Esc surt",
+       "El fitxer d'impressió no té cap pàgina.",
+       "línia 7: ordre desconeguda (2 problemes més)"},
+      {Language::kSpanish, "Página 1/3  Línea 1  Col 1", "Esc sale",
+       "El fichero de impresión no contiene ninguna página.",
+       "línea 7: orden desconocida (2 problemas más)"},
+      {Language::kGalician, "Páxina 1/3  Liña 1  Col 1", "Esc sae",
+       "O ficheiro de impresión non contén ningunha páxina.",
+       "liña 7: orde descoñecida (2 problemas máis)"},
+      {Language::kAranese, "Pagina 1/3  Linha 1  Col 1", "Esc sortís",
+       "Er arxiu d'impression non a cap de pagina.",
+       "linha 7: òrdre desconeishut (2 problèmes mès)"},
+  };
+  const Problem problem{7, ProblemKind::kUnknownCommand, 0, "unknown command"};
+  const PrintDocument empty = ReadPrintFile("");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    MemoryConsole console;
+    Preview preview(document_, console, ProblemText(c.language, problem, 3),
+                    c.language);
+    preview.Draw();
+    const std::string status = console.RowUtf8(25);
+    EXPECT_EQ(status.find(c.status), 1u) << status;
+    // The whole key help fits an 80-column screen.
+    EXPECT_EQ(status.size() - status.rfind(c.keys), std::string(c.keys).size())
+        << status;
+    EXPECT_EQ(console.RowUtf8(24), std::string(" ") + c.problem);
+
+    Preview none(empty, console, "", c.language);
+    none.Draw();
+    EXPECT_EQ(console.RowUtf8(1), std::string(" ") + c.no_pages);
+  }
+}
+
+TEST_F(PreviewTest, FollowsTheWindowWhenItChangesSize) {
+  Preview preview(document_, console_, "", Language::kSpanish);
+  for (int i = 0; i < 42; ++i) preview.HandleEvent(Extended(kDown));
+  preview.HandleEvent(Extended(kRight));
+  preview.Draw();
+  EXPECT_EQ(preview.top(), 42);
+  EXPECT_FALSE(preview.FollowResize());
+
+  // 140 x 40: the whole width of the page and 39 of its lines; the view
+  // keeps its page and moves up only as far as the larger window needs.
+  console_.PushResize(40, 140);
+  console_.PushKey('q');
+  preview.Run();
+  EXPECT_EQ(preview.page(), 0);
+  EXPECT_EQ(preview.top(), 66 - 39);
+  EXPECT_EQ(preview.left(), 0);
+  EXPECT_EQ(Row(1), "p1l28" + std::string(124, ' ') + "Rp1l28");
+  EXPECT_EQ(Row(39).substr(0, 5), "p1l66");
+  EXPECT_EQ(console_.ColourAt(39, 136), 0x08);  // beyond the paper
+  EXPECT_NE(Row(40).find("Página 1/3  Línea 28  Col 1"), std::string::npos)
+      << Row(40);
+
+  // Scrolling goes on at the new size.
+  preview.HandleEvent(Extended(kUp));
+  preview.Draw();
+  EXPECT_EQ(Row(1).substr(0, 5), "p1l27");
+  preview.HandleEvent(Extended(kPgDn));
+  preview.Draw();
+  EXPECT_EQ(Row(39).substr(0, 5), "p2l39");
+
+  // Smaller again: the status line follows the bottom row.
+  console_.Resize(25, 80);
+  EXPECT_TRUE(preview.FollowResize());
+  EXPECT_NE(Row(25).find("Página 2/3"), std::string::npos) << Row(25);
+  EXPECT_EQ(Row(24), "p2l24");
 }
 
 }  // namespace

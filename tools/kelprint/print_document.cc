@@ -57,11 +57,61 @@ std::string Justify(std::string_view text, char code) {
   return out;
 }
 
+std::string EnglishMessage(ProblemKind kind, long long value) {
+  const std::string number = std::to_string(value);
+  switch (kind) {
+    case ProblemKind::kEmptyFile:
+      return "the print file is empty";
+    case ProblemKind::kNoLineEnd:
+      return "the last line is cut short (no line end)";
+    case ProblemKind::kNoDevice:
+      return "the print file has no DEVICE line";
+    case ProblemKind::kSecondDevice:
+      return "a second DEVICE line is ignored";
+    case ProblemKind::kEmptyLine:
+      return "empty line";
+    case ProblemKind::kUnknownCommand:
+      return "unknown command";
+    case ProblemKind::kPageLengthNotNumber:
+      return "page length is not a number";
+    case ProblemKind::kPageLengthBelowOne:
+      return "page length below 1";
+    case ProblemKind::kPageLengthTooLarge:
+      return "page length too large; cut to " + number;
+    case ProblemKind::kUnknownControl:
+      return "unknown control code";
+    case ProblemKind::kUnknownJustification:
+      return "unknown justification code";
+    case ProblemKind::kTextWithoutFeeds:
+      return "text line without line feeds";
+    case ProblemKind::kFeedsNotNumber:
+      return "line feeds are not a number";
+    case ProblemKind::kColumnNotNumber:
+      return "column is not a number";
+    case ProblemKind::kNegativeColumn:
+      return "negative column";
+    case ProblemKind::kTooManyPages:
+      return "too many pages; the rest is dropped";
+    case ProblemKind::kPageOverflow:
+      return "the page overflows its " + number +
+             " lines; continued on a new page";
+    case ProblemKind::kColumnTooLarge:
+      return "column beyond " + number + "; text dropped";
+    case ProblemKind::kTextTooLong:
+      return "text runs beyond column " + number + "; cut";
+    case ProblemKind::kNegativeFeeds:
+      return "negative line feeds";
+    case ProblemKind::kFeedsTooLarge:
+      return "line feeds too many; cut to " + number;
+  }
+  return "unknown problem";
+}
+
 class Reader {
  public:
   PrintDocument Read(std::string_view bytes) {
     if (bytes.empty()) {
-      Report(0, "the print file is empty");
+      Report(0, ProblemKind::kEmptyFile);
       return std::move(doc_);
     }
     size_t pos = 0;
@@ -74,19 +124,20 @@ class Reader {
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       ++number;
       if (!complete) {
-        Report(number, "the last line is cut short (no line end)");
+        Report(number, ProblemKind::kNoLineEnd);
       }
       Command(number, line);
       pos = end + 1;
     }
-    if (!doc_.has_device) Report(0, "the print file has no DEVICE line");
+    if (!doc_.has_device) Report(0, ProblemKind::kNoDevice);
     return std::move(doc_);
   }
 
  private:
-  void Report(int line_number, std::string message) {
+  void Report(int line_number, ProblemKind kind, long long value = 0) {
     if (!doc_.first_problem) {
-      doc_.first_problem = Problem{line_number, std::move(message)};
+      doc_.first_problem =
+          Problem{line_number, kind, value, EnglishMessage(kind, value)};
     }
     ++doc_.problem_count;
   }
@@ -94,7 +145,7 @@ class Reader {
   void Command(int number, std::string_view line) {
     if (StartsWith(line, "DEVICE")) {
       if (doc_.has_device) {
-        Report(number, "a second DEVICE line is ignored");
+        Report(number, ProblemKind::kSecondDevice);
       } else {
         doc_.device = std::string(line.substr(6));
         doc_.has_device = true;
@@ -108,9 +159,9 @@ class Reader {
     } else if (line.find(',') != std::string_view::npos) {
       TextCommand(number, line);
     } else if (Trim(line).empty()) {
-      Report(number, "empty line");
+      Report(number, ProblemKind::kEmptyLine);
     } else {
-      Report(number, "unknown command");
+      Report(number, ProblemKind::kUnknownCommand);
     }
   }
 
@@ -118,12 +169,11 @@ class Reader {
     std::optional<long long> length = ParseNumber(item);
     int lines = kDefaultPageLength;
     if (!length) {
-      Report(number, "page length is not a number");
+      Report(number, ProblemKind::kPageLengthNotNumber);
     } else if (*length < 1) {
-      Report(number, "page length below 1");
+      Report(number, ProblemKind::kPageLengthBelowOne);
     } else if (*length > kMaxPageLength) {
-      Report(number,
-             "page length too large; cut to " + std::to_string(kMaxPageLength));
+      Report(number, ProblemKind::kPageLengthTooLarge, kMaxPageLength);
       lines = kMaxPageLength;
     } else {
       lines = static_cast<int>(*length);
@@ -141,7 +191,7 @@ class Reader {
     } else if (code == "i") {
       style_ ^= kItalic;
     } else {
-      Report(number, "unknown control code");
+      Report(number, ProblemKind::kUnknownControl);
     }
   }
 
@@ -153,7 +203,7 @@ class Reader {
         letter == 'E') {
       justification_ = letter;
     } else {
-      Report(number, "unknown justification code");
+      Report(number, ProblemKind::kUnknownJustification);
       justification_ = 'E';
     }
   }
@@ -165,22 +215,22 @@ class Reader {
     std::string_view text;
     std::optional<long long> feeds = 0;
     if (last == first) {
-      Report(number, "text line without line feeds");
+      Report(number, ProblemKind::kTextWithoutFeeds);
       text = line.substr(first + 1);
     } else {
       text = line.substr(first + 1, last - first - 1);
       feeds = ParseNumber(line.substr(last + 1));
       if (!feeds) {
-        Report(number, "line feeds are not a number");
+        Report(number, ProblemKind::kFeedsNotNumber);
         feeds = 0;
       }
     }
     std::optional<long long> column = ParseNumber(column_item);
     if (!column) {
-      Report(number, "column is not a number");
+      Report(number, ProblemKind::kColumnNotNumber);
       column = 0;
     } else if (*column < 0) {
-      Report(number, "negative column");
+      Report(number, ProblemKind::kNegativeColumn);
       column = 1;
     }
     Place(number, *column, text);
@@ -205,7 +255,7 @@ class Reader {
     row_ = 0;
     cursor_ = 1;
     if (doc_.pages.size() >= static_cast<size_t>(kMaxPages)) {
-      if (!dropping_) Report(number, "too many pages; the rest is dropped");
+      if (!dropping_) Report(number, ProblemKind::kTooManyPages);
       dropping_ = true;
       spare_page_ = Page{};
       spare_page_.length = length;
@@ -218,8 +268,7 @@ class Reader {
   void Place(int number, long long column, std::string_view text) {
     Page* page = &CurrentPage(number);
     if (row_ >= page->length) {
-      Report(number, "the page overflows its " + std::to_string(page->length) +
-                         " lines; continued on a new page");
+      Report(number, ProblemKind::kPageOverflow, page->length);
       int length = page->length;
       long long row = row_ % length;
       NewPage(number, length);
@@ -231,15 +280,13 @@ class Reader {
         std::min(start + static_cast<long long>(text.size()), kHugeNumber);
     if (dropping_) return;
     if (start > kMaxLineWidth) {
-      Report(number, "column beyond " + std::to_string(kMaxLineWidth) +
-                         "; text dropped");
+      Report(number, ProblemKind::kColumnTooLarge, kMaxLineWidth);
       return;
     }
     std::string shown = Justify(text, justification_);
     size_t room = static_cast<size_t>(kMaxLineWidth - start + 1);
     if (shown.size() > room) {
-      Report(number, "text runs beyond column " +
-                         std::to_string(kMaxLineWidth) + "; cut");
+      Report(number, ProblemKind::kTextTooLong, kMaxLineWidth);
       shown.resize(room);
     }
     if (page->rows.size() <= static_cast<size_t>(row_)) {
@@ -261,13 +308,12 @@ class Reader {
 
   void Feed(int number, long long feeds) {
     if (feeds < 0) {
-      Report(number, "negative line feeds");
+      Report(number, ProblemKind::kNegativeFeeds);
       return;
     }
     if (feeds == 0) return;
     if (feeds > kMaxPageLength) {
-      Report(number,
-             "line feeds too many; cut to " + std::to_string(kMaxPageLength));
+      Report(number, ProblemKind::kFeedsTooLarge, kMaxPageLength);
       feeds = kMaxPageLength;
     }
     row_ += static_cast<int>(feeds);
@@ -295,6 +341,29 @@ int Page::Width() const {
 
 int Page::Lines() const {
   return std::max(length, static_cast<int>(rows.size()));
+}
+
+std::string DocumentTitle(const PrintDocument& document) {
+  if (document.pages.empty()) return "";
+  const std::vector<PageRow>& rows = document.pages.front().rows;
+  auto trimmed = [&](size_t row) { return Trim(rows[row].text); };
+  auto is_rule = [&](size_t row) {
+    std::string_view text = trimmed(row);
+    return text.size() >= 3 &&
+           text.find_first_not_of('=') == std::string_view::npos;
+  };
+  for (size_t rule = 1; rule < rows.size(); ++rule) {
+    if (!is_rule(rule) || trimmed(rule - 1).empty()) continue;
+    size_t first = rule - 1;
+    while (first > 0 && !trimmed(first - 1).empty()) --first;
+    return std::string(trimmed(first));
+  }
+  for (size_t row = 0; row < rows.size(); ++row) {
+    if (!trimmed(row).empty() && !is_rule(row)) {
+      return std::string(trimmed(row));
+    }
+  }
+  return "";
 }
 
 std::string Problem::Describe() const {

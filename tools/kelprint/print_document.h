@@ -52,9 +52,36 @@ struct Page {
   int Lines() const;
 };
 
+// What was wrong with a line of the file (or the file as a whole).
+enum class ProblemKind {
+  kEmptyFile,
+  kNoLineEnd,     // the last line is cut short
+  kNoDevice,      // no DEVICE line at all
+  kSecondDevice,  // a second DEVICE line, ignored
+  kEmptyLine,
+  kUnknownCommand,
+  kPageLengthNotNumber,
+  kPageLengthBelowOne,
+  kPageLengthTooLarge,  // value: the length used instead
+  kUnknownControl,
+  kUnknownJustification,
+  kTextWithoutFeeds,
+  kFeedsNotNumber,
+  kColumnNotNumber,
+  kNegativeColumn,
+  kTooManyPages,
+  kPageOverflow,    // value: the page's length
+  kColumnTooLarge,  // value: the last column
+  kTextTooLong,     // value: the last column
+  kNegativeFeeds,
+  kFeedsTooLarge,  // value: the line feeds used instead
+};
+
 // A line of the file that could not be taken as it was written.
 struct Problem {
   int line_number = 0;  // 1-based line of the print file; 0 for the file
+  ProblemKind kind = ProblemKind::kUnknownCommand;
+  long long value = 0;  // the number the kind names, else 0
   std::string message;  // English, no line number in it
   // "line 7: ..." or the message alone for the file as a whole.
   std::string Describe() const;
@@ -92,6 +119,13 @@ struct PrintDocument {
 // moves leading blanks to the end, E leaves the text as it is. It holds for
 // the rest of the current line, until a text with line feeds ends it.
 PrintDocument ReadPrintFile(std::string_view bytes);
+
+// The document's title, CP850, as printed on the first page: the first line
+// of the block of lines that a rule of "=" underlines (a report's title
+// above the line naming what it covers), or, without such a rule, the
+// first line that is neither blank nor a rule; blanks around it removed.
+// "" when the first page holds no such line.
+std::string DocumentTitle(const PrintDocument& document);
 
 }  // namespace tarnevos::kelprint
 

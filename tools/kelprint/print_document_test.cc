@@ -262,5 +262,43 @@ TEST(TextRendererTest, BlankPagesAndEmptyDocuments) {
             "\f\n\n\n x\n");
 }
 
+TEST(PrintDocumentTest, TitleIsTheLineAboveTheUnderlinedOne) {
+  const std::string dir = testing::SourceDir() + "/src/report/testdata/";
+  struct Case {
+    std::string bytes;
+    const char* title;  // UTF-8
+  };
+  auto golden = [&](const char* name) {
+    std::ifstream in(dir + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  const Case cases[] = {
+      // The report with its letterhead, and on preprinted paper.
+      {golden("demo_all_catalan.prn"),
+       "RESUM DE LIQUIDACIÓ DES DEL 1 DE SETEMBRE DEL 2026 FINS AL 30 DE "
+       "NOVEMBRE DEL 2026"},
+      {golden("demo_preprinted_catalan.prn"),
+       "RESUM DE LIQUIDACIÓ FINS AL 30 DE NOVEMBRE DEL 2026"},
+      {golden("demo_part_spanish.prn"), nullptr},  // checked below
+      // A rule alone, or under a blank line, underlines nothing.
+      {File({"DEVICE", "PAGE 66 ", " 1 ,=====, 2 ", " 3 ,  First text , 1 ",
+             " 1 ,, 1 ", " 1 ,===, 1 "}),
+       "First text"},
+      // "=" inside other text is no rule; a short one is none either.
+      {File({"DEVICE", " 1 ,A = B, 1 ", " 1 ,==, 1 "}), "A = B"},
+      {File({"DEVICE", "PAGE 66 "}), ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    const std::string title =
+        Utf8FromCp850(DocumentTitle(ReadPrintFile(c.bytes)));
+    if (c.title == nullptr) {
+      EXPECT_EQ(title.rfind("RESUMEN DE LIQUIDACIÓN", 0), 0u) << title;
+    } else {
+      EXPECT_EQ(title, c.title);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarnevos::kelprint

@@ -34,11 +34,15 @@ void MemoryConsole::Scroll(int top, int left, int bottom, int right, int lines,
 
 InputEvent MemoryConsole::PollEvent() {
   if (!script_.empty()) {
-    InputEvent event = script_.front();
+    ScriptEntry entry = script_.front();
     script_.pop_front();
     consecutive_empty_waits_ = 0;
     consecutive_empty_polls_ = 0;
-    return event;
+    if (entry.resize_rows > 0) {
+      Resize(entry.resize_rows, entry.resize_columns);
+      return InputEvent{};
+    }
+    return entry.event;
   }
   // A screen waiting on a finished script gets one Esc per wait (or per
   // long run of polls) so it closes; a loop draining pending input still
@@ -79,7 +83,17 @@ void MemoryConsole::Suspend() {
 void MemoryConsole::Resume() { suspended_ = false; }
 
 void MemoryConsole::PushEvent(const InputEvent& event) {
-  script_.push_back(event);
+  script_.push_back(ScriptEntry{event});
+}
+
+void MemoryConsole::PushResize(int rows, int columns) {
+  script_.push_back(ScriptEntry{InputEvent{}, std::max(rows, 1), columns});
+}
+
+void MemoryConsole::Resize(int rows, int columns) {
+  screen_.Resize(rows, columns);
+  cursor_row_ = std::min(cursor_row_, screen_.rows());
+  cursor_column_ = std::min(cursor_column_, screen_.columns());
 }
 
 void MemoryConsole::PushKey(int code) {

@@ -73,6 +73,9 @@ class MemoryConsole : public Console {
   void PushPaste(std::string_view cp850);
   // A mouse press; button 1 is the left one, 2 the right, 4 the middle.
   void PushClick(int row, int column, int button = 1);
+  // The window changes size when the script reaches this point: the poll
+  // that reaches it resizes the screen (as Resize) and finds no event.
+  void PushResize(int rows, int columns);
   // Events still queued.
   size_t PendingEvents() const { return script_.size(); }
   void ClearScript() { script_.clear(); }
@@ -90,6 +93,9 @@ class MemoryConsole : public Console {
     return ReadCell(row, column).colour;
   }
   const ScreenBuffer& screen() const { return screen_; }
+  // A new size, as a terminal's window that is made larger or smaller:
+  // cells inside both sizes keep their place, new ones are blank.
+  void Resize(int rows, int columns);
   // Fills the screen with blanks in colour 0x07 and homes the cursor.
   void ClearScreen();
   // Back to the state of a new console of the same size: blank screen,
@@ -115,7 +121,13 @@ class MemoryConsole : public Console {
   int cursor_column_ = 1;
   CursorShape cursor_shape_ = CursorShape::kHalfBlock;
   bool cursor_visible_ = true;
-  std::deque<InputEvent> script_;
+  // An event, or a resize when resize_rows > 0.
+  struct ScriptEntry {
+    InputEvent event;
+    int resize_rows = 0;
+    int resize_columns = 0;
+  };
+  std::deque<ScriptEntry> script_;
   bool has_mouse_ = true;
   bool mouse_enabled_ = false;
   int beeps_ = 0;

@@ -30,6 +30,33 @@ TEST(MemoryConsoleTest, DumpShowsGlyphsWithoutTrailingBlanks) {
   EXPECT_EQ(console.RowUtf8(2), "  ► x ◄");
 }
 
+TEST(MemoryConsoleTest, ResizeKeepsWhatFitsAndScriptedResizesHappenInOrder) {
+  MemoryConsole console(3, 4);
+  console.Write(1, 1, "abcd", 0x1E);
+  console.Write(3, 1, "wxyz", 0x07);
+  console.SetCursor(3, 4);
+  console.Resize(2, 6);
+  EXPECT_EQ(console.Rows(), 2);
+  EXPECT_EQ(console.Columns(), 6);
+  EXPECT_EQ(console.RowText(1), "abcd  ");
+  EXPECT_EQ(console.ColourAt(1, 4), 0x1E);
+  EXPECT_EQ(console.ColourAt(1, 5), 0x07);
+  int row = 0, column = 0;
+  console.GetCursor(row, column);
+  EXPECT_EQ(row, 2);
+  EXPECT_EQ(column, 4);
+
+  console.PushKey('a');
+  console.PushResize(5, 9);
+  console.PushKey('b');
+  EXPECT_EQ(console.PollEvent().key, 'a');
+  EXPECT_EQ(console.Rows(), 2);
+  EXPECT_EQ(console.PollEvent().kind, InputEvent::Kind::kNone);
+  EXPECT_EQ(console.Rows(), 5);
+  EXPECT_EQ(console.Columns(), 9);
+  EXPECT_EQ(console.PollEvent().key, 'b');
+}
+
 TEST(MemoryConsoleTest, ScrollMovesOnlyTheRectangle) {
   MemoryConsole console(5, 6);
   for (int r = 1; r <= 5; ++r) {

@@ -1,6 +1,7 @@
 #include "platform/console/screen_buffer.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tarnevos::platform {
 
@@ -34,6 +35,25 @@ void ScreenBuffer::Set(int row, int column, Cell cell) {
 
 void ScreenBuffer::Fill(Cell cell) {
   std::fill(cells_.begin(), cells_.end(), cell);
+}
+
+void ScreenBuffer::Resize(int rows, int columns) {
+  rows = std::max(rows, 1);
+  columns = std::max(columns, 1);
+  if (rows == rows_ && columns == columns_) return;
+  std::vector<Cell> cells(static_cast<size_t>(rows) *
+                          static_cast<size_t>(columns));
+  const int keep_rows = std::min(rows, rows_);
+  const int keep_columns = std::min(columns, columns_);
+  for (int r = 1; r <= keep_rows; ++r) {
+    for (int c = 1; c <= keep_columns; ++c) {
+      cells[static_cast<size_t>(r - 1) * static_cast<size_t>(columns) +
+            static_cast<size_t>(c - 1)] = cells_[Index(r, c)];
+    }
+  }
+  rows_ = rows;
+  columns_ = columns;
+  cells_ = std::move(cells);
 }
 
 void ScreenBuffer::Scroll(int top, int left, int bottom, int right, int lines,

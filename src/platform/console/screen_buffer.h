@@ -31,6 +31,10 @@ class ScreenBuffer {
   void Set(int row, int column, Cell cell);
   // Fills the whole grid with one cell.
   void Fill(Cell cell);
+  // Changes the grid's size (sizes below 1 count as 1); the cells of the
+  // old grid that lie inside the new one keep their place, new cells are
+  // blanks in colour 0x07.
+  void Resize(int rows, int columns);
   // Scrolls the rectangle (clipped to the grid) up for lines > 0, down for
   // lines < 0; freed rows become blanks in `colour`. Moving by the whole
   // height or more blanks the rectangle.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 #include "util/codepage.h"
 
@@ -34,10 +35,22 @@ int ScreenRenderer::AnsiBackground(unsigned char colour) {
   return ((pc & 8) != 0 ? 100 : 40) + AnsiColour(pc & 7);
 }
 
+void ScreenRenderer::SetSmallWindowNotice(std::string cp850) {
+  notice_ = std::move(cp850);
+  // A notice on screen is shown again with the new words.
+  if (showing_notice_) showing_notice_ = false;
+}
+
 void ScreenRenderer::Invalidate() {
   valid_ = false;
   shape_ = -1;
   visible_ = -1;
+}
+
+void ScreenRenderer::Resize(int rows, int columns) {
+  front_.Resize(rows, columns);
+  showing_notice_ = false;
+  Invalidate();
 }
 
 void ScreenRenderer::Render(const ScreenBuffer& screen,
@@ -75,19 +88,19 @@ void ScreenRenderer::Render(const ScreenBuffer& screen,
 void ScreenRenderer::RenderNotice(int terminal_rows, int terminal_columns,
                                   std::string& out) {
   (void)terminal_rows;
-  const std::string size =
-      std::to_string(front_.columns()) + "x" + std::to_string(front_.rows());
-  const std::string lines[] = {"Amplieu la finestra a " + size,
-                               "Enlarge the window to " + size};
+  const std::string notice = !notice_.empty()
+                                 ? notice_
+                                 : std::to_string(front_.columns()) + "x" +
+                                       std::to_string(front_.rows());
   out += kClearScreen;
   out += kHideCursor;
-  for (int i = 0; i < 2; ++i) {
-    out += "\x1b[";
-    AppendNumber(out, i + 1);
-    out += ";1H";
-    // Clipped to the terminal, so the notice never wraps or scrolls.
-    out +=
-        lines[i].substr(0, static_cast<size_t>(std::max(terminal_columns, 0)));
+  out += "\x1b[1;1H";
+  // Clipped to the terminal, so the notice never wraps or scrolls; one
+  // CP850 byte is one cell.
+  const size_t shown = std::min(
+      notice.size(), static_cast<size_t>(std::max(terminal_columns, 0)));
+  for (size_t i = 0; i < shown; ++i) {
+    AppendUtf8(out, GlyphOf(static_cast<unsigned char>(notice[i])));
   }
   showing_notice_ = true;
   valid_ = false;

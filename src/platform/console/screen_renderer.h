@@ -23,15 +23,27 @@ struct CursorState {
 // itself, the terminal backend sends the result in one write.
 //
 // The screen is drawn in the terminal's top-left corner. A terminal smaller
-// than the screen gets a short notice asking for a larger window instead,
-// and the whole screen again once it is large enough.
+// than the screen gets a one-line notice asking for a larger window
+// instead, and the whole screen again once it is large enough. The notice's
+// words are the program's (the platform knows no languages); until it gives
+// them, the notice is the screen's size alone ("80x25").
 class ScreenRenderer {
  public:
   ScreenRenderer(int rows, int columns);
 
+  int rows() const { return front_.rows(); }
+  int columns() const { return front_.columns(); }
+
+  // The notice shown on a terminal that is too small, in CP850; clipped to
+  // the terminal's width when shown. Empty: the screen's size alone.
+  void SetSmallWindowNotice(std::string cp850);
+
   // Forgets what the terminal shows: the next Render clears it and draws
   // every cell (after a resize, a resume, or at the start).
   void Invalidate();
+  // A new screen size (sizes below 1 count as 1); forgets what the
+  // terminal shows, as Invalidate does.
+  void Resize(int rows, int columns);
 
   // Appends to `out` what makes a terminal of terminal_rows x
   // terminal_columns show `screen` (which must have the renderer's size)
@@ -52,6 +64,7 @@ class ScreenRenderer {
   void RenderCursor(const CursorState& cursor, std::string& out);
 
   ScreenBuffer front_;
+  std::string notice_;
   bool valid_ = false;
   bool showing_notice_ = false;
   // The terminal's cursor; 0 when not known.

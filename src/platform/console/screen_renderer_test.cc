@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "util/codepage.h"
@@ -120,11 +121,13 @@ TEST_F(ScreenRendererTest, LastColumnLeavesTheCursorColumnUnknown) {
 }
 
 TEST_F(ScreenRendererTest, SmallTerminalGetsANoticeThenAFullRepaint) {
+  renderer_.SetSmallWindowNotice("Amplieu la finestra a 80x25");
   screen_.Write(1, 1, "hello", 0x07);
   Render();
-  const std::string notice = Render(24, 80);
-  EXPECT_NE(notice.find("Amplieu la finestra a 80x25"), std::string::npos);
-  EXPECT_NE(notice.find("Enlarge the window to 80x25"), std::string::npos);
+  // One line in the program's words, nothing else.
+  EXPECT_EQ(
+      Render(24, 80),
+      std::string(kClear) + "\x1b[?25l\x1b[1;1HAmplieu la finestra a 80x25");
   EXPECT_EQ(Render(24, 80), "");  // shown once, not on every flush
   const std::string narrow = Render(30, 10);
   EXPECT_EQ(narrow, "");
@@ -136,12 +139,34 @@ TEST_F(ScreenRendererTest, SmallTerminalGetsANoticeThenAFullRepaint) {
   EXPECT_EQ(Render(50, 132), "");
 }
 
-TEST_F(ScreenRendererTest, NoticeIsClippedToANarrowTerminal) {
-  ScreenRenderer renderer(25, 80);
+TEST_F(ScreenRendererTest, NoticeWordsAreTheProgramsClippedToTheTerminal) {
+  // Without words from the program the notice is the size alone.
+  std::string out = Render(10, 40);
+  EXPECT_NE(out.find("\x1b[1;1H80x25"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Enlarge"), std::string::npos);
+  // New words on a notice already shown are shown at once; CP850 becomes
+  // UTF-8 and is clipped by cells, not bytes.
+  renderer_.SetSmallWindowNotice(Cp850("Amplíe la ventana a 80x25"));
+  out = Render(10, 12);
+  EXPECT_NE(out.find("Amplíe la ve"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Amplíe la ven"), std::string::npos);
+}
+
+TEST_F(ScreenRendererTest, ResizeRedrawsAtTheNewSize) {
+  Render();
+  ScreenBuffer larger(40, 140);
+  larger.Write(40, 140, "z", 0x07);
+  renderer_.Resize(40, 140);
+  EXPECT_EQ(renderer_.rows(), 40);
   std::string out;
-  renderer.Render(screen_, cursor_, 10, 12, out);
-  EXPECT_NE(out.find("Amplieu la f"), std::string::npos);
-  EXPECT_EQ(out.find("Amplieu la fi"), std::string::npos);
+  renderer_.Render(larger, cursor_, 40, 140, out);
+  EXPECT_EQ(out.substr(0, kClear.size()), kClear);
+  EXPECT_NE(out.find('z'), std::string::npos);
+  EXPECT_GE(std::count(out.begin(), out.end(), ' '), 40 * 140 - 1);
+  // 40x140 now needs a 40x140 terminal.
+  out.clear();
+  renderer_.Render(larger, cursor_, 30, 140, out);
+  EXPECT_NE(out.find("140x40"), std::string::npos);
 }
 
 TEST_F(ScreenRendererTest, InvalidateRedrawsEverything) {

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "util/codepage.h"
 
@@ -208,29 +209,36 @@ std::string Base64(std::string_view bytes) {
   return out;
 }
 
-std::unique_ptr<TerminalConsole> TerminalConsole::Open(std::string& error) {
+std::unique_ptr<TerminalConsole> TerminalConsole::Open(std::string& error,
+                                                       Options options) {
   const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     error =
         std::string("no terminal to use (/dev/tty): ") + std::strerror(errno);
     return nullptr;
   }
-  std::unique_ptr<TerminalConsole> console(new TerminalConsole(fd, true));
+  std::unique_ptr<TerminalConsole> console(
+      new TerminalConsole(fd, true, std::move(options)));
   if (!console->TakeOver(error)) return nullptr;
   return console;
 }
 
 std::unique_ptr<TerminalConsole> TerminalConsole::OpenOn(int fd,
-                                                         std::string& error) {
-  std::unique_ptr<TerminalConsole> console(new TerminalConsole(fd, false));
+                                                         std::string& error,
+                                                         Options options) {
+  std::unique_ptr<TerminalConsole> console(
+      new TerminalConsole(fd, false, std::move(options)));
   if (!console->TakeOver(error)) return nullptr;
   return console;
 }
 
-TerminalConsole::TerminalConsole(int fd, bool owns_fd)
+TerminalConsole::TerminalConsole(int fd, bool owns_fd, Options options)
     : fd_(fd),
       owns_fd_(owns_fd),
-      last_input_(std::chrono::steady_clock::now()) {}
+      fill_window_(options.fill_window),
+      last_input_(std::chrono::steady_clock::now()) {
+  renderer_.SetSmallWindowNotice(std::move(options.small_window_notice));
+}
 
 bool TerminalConsole::TakeOver(std::string& error) {
   if (g_owned) {
@@ -281,8 +289,8 @@ Cell TerminalConsole::ReadCell(int row, int column) const {
 }
 
 void TerminalConsole::SetCursor(int row, int column) {
-  cursor_.row = std::clamp(row, 1, kRows);
-  cursor_.column = std::clamp(column, 1, kColumns);
+  cursor_.row = std::clamp(row, 1, rows_);
+  cursor_.column = std::clamp(column, 1, columns_);
 }
 
 void TerminalConsole::GetCursor(int& row, int& column) const {
@@ -298,7 +306,7 @@ void TerminalConsole::Scroll(int top, int left, int bottom, int right,
 bool TerminalConsole::DecodedEvent(InputEvent& event) {
   while (decoder_.Next(event)) {
     if (event.kind != InputEvent::Kind::kMouse) return true;
-    if (mouse_enabled_ && event.row <= kRows && event.column <= kColumns) {
+    if (mouse_enabled_ && event.row <= rows_ && event.column <= columns_) {
       return true;
     }
   }
@@ -408,6 +416,16 @@ void TerminalConsole::UpdateSize() {
     terminal_rows_ = kRows;
     terminal_columns_ = kColumns;
   }
+  if (!fill_window_) return;
+  const int rows = std::clamp(terminal_rows_, kRows, kMaxRows);
+  const int columns = std::clamp(terminal_columns_, kColumns, kMaxColumns);
+  if (rows == rows_ && columns == columns_) return;
+  rows_ = rows;
+  columns_ = columns;
+  back_.Resize(rows, columns);
+  renderer_.Resize(rows, columns);
+  cursor_.row = std::min(cursor_.row, rows);
+  cursor_.column = std::min(cursor_.column, columns);
 }
 
 void TerminalConsole::Send(std::string_view bytes) {

@@ -13,6 +13,15 @@
 
 namespace tarnevos::platform {
 
+// How a terminal console uses the window.
+struct TerminalOptions {
+  // Fill the whole window when it is larger than 80x25, and follow it.
+  bool fill_window = false;
+  // The line (CP850) shown while the window is smaller than 80x25, in the
+  // program's language; empty shows the size alone ("80x25").
+  std::string small_window_notice;
+};
+
 // The console on a real terminal, driven with ANSI escape sequences.
 //
 // While it exists it owns the terminal: raw mode (no echo, no line
@@ -24,9 +33,13 @@ namespace tarnevos::platform {
 // handler that was there before. A stop (TSTP) gives the terminal back
 // before stopping, and a continue (CONT) takes it again and repaints.
 //
-// The program's 80x25 screen is drawn in the terminal's top-left corner;
-// on a smaller terminal a notice asks for a larger window, and the screen
-// comes back when the window is large enough.
+// The program's screen is drawn in the terminal's top-left corner. It is
+// 80x25, or, for a console opened to fill the window, as large as the
+// window (never smaller than 80x25, at most kMaxRows x kMaxColumns), and
+// then it follows the window's resizes: Rows() and Columns() change, what
+// was drawn keeps its place and new cells are blank. On a terminal smaller
+// than 80x25 a notice asks for a larger window, and the screen comes back
+// when the window is large enough.
 //
 // Only one terminal console may exist at a time (the signal handlers serve
 // one terminal).
@@ -34,20 +47,28 @@ class TerminalConsole : public Console {
  public:
   static constexpr int kRows = 25;
   static constexpr int kColumns = 80;
+  // Bounds of a screen that fills the window (a huge window's extra cells
+  // stay unused).
+  static constexpr int kMaxRows = 300;
+  static constexpr int kMaxColumns = 600;
+
+  using Options = TerminalOptions;
 
   // Takes over the controlling terminal (/dev/tty). nullptr, with `error`
   // set, when there is none or another terminal console exists.
-  static std::unique_ptr<TerminalConsole> Open(std::string& error);
+  static std::unique_ptr<TerminalConsole> Open(std::string& error,
+                                               Options options = {});
   // Takes over the terminal open on `fd` (a pseudo-terminal in tests). The
   // descriptor stays the caller's and must outlive the console.
-  static std::unique_ptr<TerminalConsole> OpenOn(int fd, std::string& error);
+  static std::unique_ptr<TerminalConsole> OpenOn(int fd, std::string& error,
+                                                 Options options = {});
 
   ~TerminalConsole() override;
   TerminalConsole(const TerminalConsole&) = delete;
   TerminalConsole& operator=(const TerminalConsole&) = delete;
 
-  int Rows() const override { return kRows; }
-  int Columns() const override { return kColumns; }
+  int Rows() const override { return rows_; }
+  int Columns() const override { return columns_; }
   void Write(int row, int column, std::string_view text,
              unsigned char colour) override;
   Cell ReadCell(int row, int column) const override;
@@ -58,7 +79,7 @@ class TerminalConsole : public Console {
   void Scroll(int top, int left, int bottom, int right, int lines,
               unsigned char colour) override;
   // Mouse presses are delivered only while mouse input is enabled and
-  // only inside the 80x25 screen.
+  // only inside the screen.
   InputEvent PollEvent() override;
   // A negative timeout waits until input arrives or a signal interrupts.
   void WaitForInput(int timeout_ms) override;
@@ -85,18 +106,22 @@ class TerminalConsole : public Console {
   int terminal_columns() const { return terminal_columns_; }
 
  private:
-  TerminalConsole(int fd, bool owns_fd);
+  TerminalConsole(int fd, bool owns_fd, Options options);
   bool TakeOver(std::string& error);
   void ReadInput();
   // Handles what the signal handlers noted: a resize or a continue.
   void HandleSignals();
+  // Reads the window's size; a console that fills the window takes it.
   void UpdateSize();
   void Send(std::string_view bytes);
   bool DecodedEvent(InputEvent& event);
 
   int fd_;
   bool owns_fd_;
+  bool fill_window_;
   bool taken_ = false;  // this console holds the terminal
+  int rows_ = kRows;
+  int columns_ = kColumns;
   ScreenBuffer back_{kRows, kColumns};
   ScreenRenderer renderer_{kRows, kColumns};
   CursorState cursor_;

@@ -195,7 +195,9 @@ TEST(TerminalConsoleTest, ResizeShowsNoticeThenRepaints) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
   std::string error;
-  auto console = TerminalConsole::OpenOn(pty.slave(), error);
+  TerminalConsole::Options options;
+  options.small_window_notice = Cp850("Amplíe la ventana a 80x25");
+  auto console = TerminalConsole::OpenOn(pty.slave(), error, options);
   ASSERT_NE(console, nullptr) << error;
   console->Write(1, 1, "Hola", 0x07);
   console->Flush();
@@ -204,7 +206,7 @@ TEST(TerminalConsoleTest, ResizeShowsNoticeThenRepaints) {
   raise(SIGWINCH);
   console->PollEvent();
   const std::string notice = pty.Output();
-  EXPECT_NE(notice.find("Amplieu la finestra a 80x25"), std::string::npos);
+  EXPECT_NE(notice.find("Amplíe la ventana a 80x25"), std::string::npos);
   EXPECT_EQ(console->terminal_rows(), 24);
   console->Write(2, 1, "Adeu", 0x07);
   console->Flush();
@@ -216,6 +218,54 @@ TEST(TerminalConsoleTest, ResizeShowsNoticeThenRepaints) {
   EXPECT_NE(repaint.find("\x1b[2J"), std::string::npos);
   EXPECT_NE(repaint.find("Hola"), std::string::npos);
   EXPECT_NE(repaint.find("Adeu"), std::string::npos);
+  // An 80x25 console stays 80x25 on a larger window.
+  EXPECT_EQ(console->Rows(), 25);
+  EXPECT_EQ(console->Columns(), 80);
+}
+
+TEST(TerminalConsoleTest, FillingConsoleFollowsTheWindow) {
+  Pty pty(40, 140);
+  ASSERT_TRUE(pty.ok());
+  std::string error;
+  TerminalConsole::Options options;
+  options.fill_window = true;
+  options.small_window_notice = "Amplieu la finestra a 80x25";
+  auto console = TerminalConsole::OpenOn(pty.slave(), error, options);
+  ASSERT_NE(console, nullptr) << error;
+  EXPECT_EQ(console->Rows(), 40);
+  EXPECT_EQ(console->Columns(), 140);
+  console->Write(40, 135, "edge", 0x07);
+  console->SetCursor(40, 140);
+  console->Flush();
+  EXPECT_NE(pty.Output().find("\x1b[40;135Hedge"), std::string::npos);
+  console->EnableMouse(true);
+  pty.Type("\x1b[<0;130;38M");
+  InputEvent click = NextEvent(*console);
+  EXPECT_EQ(click.kind, InputEvent::Kind::kMouse);
+  EXPECT_EQ(click.column, 130);
+
+  // Smaller: what still fits keeps its place, the cursor comes inside.
+  pty.Resize(30, 100);
+  raise(SIGWINCH);
+  console->PollEvent();
+  EXPECT_EQ(console->Rows(), 30);
+  EXPECT_EQ(console->Columns(), 100);
+  int row = 0, column = 0;
+  console->GetCursor(row, column);
+  EXPECT_EQ(row, 30);
+  EXPECT_EQ(column, 100);
+  console->Write(30, 1, "bottom", 0x07);
+  console->Flush();
+  EXPECT_NE(pty.Output().find("bottom"), std::string::npos);
+
+  // Below 80x25 the console keeps its smallest size and shows the notice.
+  pty.Resize(20, 70);
+  raise(SIGWINCH);
+  console->PollEvent();
+  EXPECT_EQ(console->Rows(), 25);
+  EXPECT_EQ(console->Columns(), 80);
+  EXPECT_NE(pty.Output().find("Amplieu la finestra a 80x25"),
+            std::string::npos);
 }
 
 TEST(TerminalConsoleTest, ClipboardBeepAndInsertToggle) {
