@@ -131,6 +131,52 @@ std::string Cp850(std::string_view utf8) {
   return out;
 }
 
+TextEncoding DetectTextEncoding(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return TextEncoding::kUtf8WithMark;
+  bool multi_byte = false;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    const size_t start = pos;
+    if (DecodeUtf8(bytes, pos) < 0) return TextEncoding::kCp850;
+    multi_byte = multi_byte || pos - start > 1;
+  }
+  return multi_byte ? TextEncoding::kUtf8 : TextEncoding::kCp850;
+}
+
+std::string TextFileToCp850(std::string_view bytes) {
+  const TextEncoding encoding = DetectTextEncoding(bytes);
+  if (encoding == TextEncoding::kCp850) return std::string(bytes);
+  if (encoding == TextEncoding::kUtf8WithMark) bytes.remove_prefix(3);
+  struct LookAlike {
+    char32_t code_point;
+    std::string_view text;
+  };
+  static constexpr LookAlike kLookAlikes[] = {
+      {U'\u2018', "'"},   {U'\u2019', "'"},  {U'\u201A', "'"},
+      {U'\u201C', "\""},  {U'\u201D', "\""}, {U'\u201E', "\""},
+      {U'\u2013', "-"},   {U'\u2014', "-"},  {U'\u2212', "-"},
+      {U'\u2026', "..."}, {U'\u20AC', "EUR"}};
+  std::string out;
+  out.reserve(bytes.size());
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    const long cp = DecodeUtf8(bytes, pos);
+    const int byte = cp < 0 ? -1 : Cp850ByteOf(static_cast<char32_t>(cp));
+    if (byte >= 0) {
+      out += static_cast<char>(byte);
+      continue;
+    }
+    std::string_view replacement = "?";
+    for (const LookAlike& look_alike : kLookAlikes) {
+      if (static_cast<long>(look_alike.code_point) == cp) {
+        replacement = look_alike.text;
+      }
+    }
+    out += replacement;
+  }
+  return out;
+}
+
 std::string Utf8FromCp850(std::string_view cp850) {
   std::string out;
   out.reserve(cp850.size() * 2);

@@ -56,6 +56,61 @@ TEST(CodepageTest, DropsWhatTheCodePageLacks) {
   EXPECT_EQ(Cp850ByteOf(0x110000), -1);
 }
 
+TEST(CodepageTest, TextFilesAreTakenForUtf8OnlyWithAMarkOrMultiByteText) {
+  struct Case {
+    std::string bytes;
+    TextEncoding encoding;
+    std::string cp850;
+  };
+  const Case cases[] = {
+      // Plain ASCII reads the same either way.
+      {"Idioma=CAT\r\n", TextEncoding::kCp850, "Idioma=CAT\r\n"},
+      {"", TextEncoding::kCp850, ""},
+      // CP850 as the suite writes it: "Administració" (0xA2) is no UTF-8.
+      {"Linia2=Administraci\xA2\r\n", TextEncoding::kCp850,
+       "Linia2=Administraci\xA2\r\n"},
+      // UTF-8 as Linux editors write it, with or without the mark.
+      {"Linia2=Administració\n", TextEncoding::kUtf8,
+       "Linia2=Administraci\xA2\n"},
+      {"\xEF\xBB\xBFLinia2=Col·legiat\r\n", TextEncoding::kUtf8WithMark,
+       "Linia2=Col\xFAlegiat\r\n"},
+      {"\xEF\xBB\xBF", TextEncoding::kUtf8WithMark, ""},
+      // With the mark the file is UTF-8 even when all of it is ASCII.
+      {"\xEF\xBB\xBFNomMenu=TARNEVOS", TextEncoding::kUtf8WithMark,
+       "NomMenu=TARNEVOS"},
+      // What CP850 lacks: look-alikes for the usual typography, "?" else.
+      {"Tel. 938 – “Finques” ’s … 12 €\n", TextEncoding::kUtf8,
+       "Tel. 938 - \"Finques\" 's ... 12 EUR\n"},
+      {"Ω你😀é", TextEncoding::kUtf8, "???\x82"},
+      // Control bytes (the help files' style toggles) stay as they are.
+      {"\x1e"
+       "Ajuda\x1e ó\x10",
+       TextEncoding::kUtf8,
+       "\x1e"
+       "Ajuda\x1e \xA2\x10"},
+      // A mark followed by bytes that are not UTF-8: those become "?".
+      {"\xEF\xBB\xBF"
+       "a\xA2"
+       "b",
+       TextEncoding::kUtf8WithMark, "a?b"},
+      // The one ambiguity: CP850 "Óé" (E0 82) is not valid UTF-8, but "Èà"
+      // (D4 85) is U+0505, so a file holding only such pairs is taken for
+      // UTF-8.
+      {"x\xE0\x82", TextEncoding::kCp850, "x\xE0\x82"},
+      {"x\xD4\x85", TextEncoding::kUtf8, "x?"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DetectTextEncoding(c.bytes), c.encoding) << c.bytes;
+    EXPECT_EQ(TextFileToCp850(c.bytes), c.cp850) << c.bytes;
+  }
+  // Every CP850 character written in UTF-8 comes back as its byte.
+  std::string all;
+  for (int byte = 32; byte < 256; ++byte) {
+    if (byte != 127) all += static_cast<char>(byte);
+  }
+  EXPECT_EQ(TextFileToCp850(Utf8FromCp850(all)), all);
+}
+
 TEST(CodepageTest, InvalidUtf8NeverCrashesAndKeepsTheValidRest) {
   const std::pair<std::string, std::string> cases[] = {
       {"a\xC3", "a"},                // truncated at the end

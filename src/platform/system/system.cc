@@ -1,6 +1,8 @@
 #include "platform/system/system.h"
 
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,7 +61,8 @@ ProgramResult RunForReal(std::string_view suite_path,
     ::_exit(127);
   }
   // While the child runs, the parent ignores keyboard signals.
-  struct sigaction ignore {}, old_int {}, old_quit {};
+  struct sigaction ignore {
+  }, old_int{}, old_quit{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGINT, &ignore, &old_int);
   ::sigaction(SIGQUIT, &ignore, &old_quit);
@@ -82,6 +85,94 @@ ProgramResult RunForReal(std::string_view suite_path,
 std::string GetEnv(std::string_view name) {
   const char* value = std::getenv(std::string(name).c_str());
   return value == nullptr ? std::string() : std::string(value);
+}
+
+bool SetEnv(std::string_view name, std::string_view value) {
+  if (name.empty() || name.find('=') != std::string_view::npos) return false;
+  return ::setenv(std::string(name).c_str(), std::string(value).c_str(), 1) ==
+         0;
+}
+
+std::string CurrentDirectory() {
+  std::string buffer(4096, '\0');
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return "";
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(std::strlen(buffer.c_str()));
+  return buffer;
+}
+
+std::string ExecutableDirectory() {
+  std::string buffer(4096, '\0');
+  const ssize_t length =
+      ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return "";
+  buffer.resize(static_cast<size_t>(length));
+  const size_t slash = buffer.rfind('/');
+  if (slash == std::string::npos) return "";
+  return buffer.substr(0, slash + 1);
+}
+
+std::string HomeDirectory() {
+  std::string home = GetEnv("HOME");
+  if (!home.empty()) return home;
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::string buffer(16384, '\0');
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) ==
+          0 &&
+      found != nullptr && found->pw_dir != nullptr) {
+    return found->pw_dir;
+  }
+  return "";
+}
+
+bool IsDirectory(const std::string& native_path) {
+  struct stat info {};
+  return !native_path.empty() && ::stat(native_path.c_str(), &info) == 0 &&
+         S_ISDIR(info.st_mode);
+}
+
+bool MakePrivateDirectory(const std::string& native_path_as_given,
+                          std::string& error) {
+  // Without its trailing "/", so that a link in its place is not followed.
+  std::string native_path = native_path_as_given;
+  while (native_path.size() > 1 && native_path.back() == '/') {
+    native_path.pop_back();
+  }
+  if (native_path.empty()) {
+    error = "no folder named";
+    return false;
+  }
+  // Each missing component from the top down, so that parents get 0700 too.
+  for (size_t end = native_path.find('/', 1);;
+       end = native_path.find('/', end + 1)) {
+    const std::string part = native_path.substr(0, end);
+    if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+      error = part + ": " + std::strerror(errno);
+      return false;
+    }
+    if (end == std::string::npos) break;
+  }
+  struct stat info {};
+  if (::lstat(native_path.c_str(), &info) != 0) {
+    error = native_path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    error = native_path + ": not a folder";
+    return false;
+  }
+  if (info.st_uid != ::getuid()) {
+    error = native_path + ": belongs to another user";
+    return false;
+  }
+  if ((info.st_mode & 077) != 0 && ::chmod(native_path.c_str(), 0700) != 0) {
+    error = native_path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 CalendarDay LocalToday() {

@@ -15,6 +15,28 @@ namespace tarnevos::platform {
 
 // Value of an environment variable; empty when it is not set.
 std::string GetEnv(std::string_view name);
+// Sets an environment variable for this process and the programs it starts.
+// False when the name is empty or holds "=".
+bool SetEnv(std::string_view name, std::string_view value);
+
+// The process's current directory as an absolute native path without a
+// trailing "/" (just "/" for the root); "" when it cannot be told.
+std::string CurrentDirectory();
+// The directory of the running program's file (from /proc/self/exe), as an
+// absolute native path ending with "/"; "" when it cannot be told.
+std::string ExecutableDirectory();
+// The user's home directory: HOME, else the password database's entry;
+// "" when there is none.
+std::string HomeDirectory();
+
+// True when the native path names a folder (following links).
+bool IsDirectory(const std::string& native_path);
+
+// Creates a directory only its owner may use (mode 0700), with any missing
+// parents (also 0700), given as a native path. An existing directory is
+// accepted when it belongs to the user and is not a symbolic link; its mode
+// is then narrowed to 0700. False, with the reason in `error`, otherwise.
+bool MakePrivateDirectory(const std::string& native_path, std::string& error);
 
 struct CalendarDay {
   int year = 0;
