@@ -213,8 +213,7 @@ class FormRun {
       EditField(row, column, width, working, cursor, key);
       int16_t error = 0;
       if (key == key::kF1) {
-        const std::string subject = TrimRightBlanks(Session().menu_name);
-        if (!subject.empty()) ShowHelp(subject);
+        ShowHelp(TrimRightBlanks(Session().menu_name));
         key = 0;
       } else if (key == key::kF4) {
         key = RunLookup(field, def.lookup);

@@ -8,6 +8,7 @@
 #include "platform/system/files.h"
 #include "platform/system/system.h"
 #include "settings/session.h"
+#include "util/codepage.h"
 
 namespace tarnevos {
 namespace {
@@ -79,7 +80,7 @@ std::string ReadHelpFile(std::string_view suite_path) {
       status != platform::ReadStatus::kTooLarge) {
     return {};
   }
-  return bytes;
+  return TextFileToCp850(bytes);
 }
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
@@ -223,6 +224,14 @@ class HelpViewer {
   long next_ = 1;
 };
 
+// Says that a subject has no help file and waits for a key.
+void ShowNoHelp(std::string_view subject) {
+  const bool shown = MessageBox(12, NoHelpMessage(subject));
+  Con().Beep();
+  WaitRawKey();
+  if (shown) PopWindow();
+}
+
 void RunHelpCommand(std::string_view subject) {
   const std::string interpreter = platform::GetEnv("COMSPEC");
   if (interpreter.empty()) return;  // no command interpreter to hand it to
@@ -352,9 +361,41 @@ void ShowHelp(std::string_view subject) {
     RunHelpCommand(subject);
     return;
   }
-  HelpViewer viewer(subject,
-                    ReadHelpFile("AJUDA\\" + std::string(subject) + ".HLP"));
+  std::string bytes =
+      subject.empty() ? std::string()
+                      : ReadHelpFile("AJUDA\\" + std::string(subject) + ".HLP");
+  if (bytes.empty()) {
+    ShowNoHelp(subject);
+    return;
+  }
+  HelpViewer viewer(subject, std::move(bytes));
   viewer.Run();
+}
+
+std::string NoHelpMessage(std::string_view subject) {
+  const std::string name(subject);
+  if (name.empty()) {
+    constexpr PerLanguage<const char*> kNoEntry = {
+        "NO HI HA AJUDA: LA SESSIÓ NO DIU L'ENTRADA DEL MENÚ (NomMenu)",
+        "NO HAY AYUDA: LA SESIÓN NO INDICA LA ENTRADA DEL MENÚ (NomMenu)",
+        "NON HAI AXUDA: A SESIÓN NON INDICA A ENTRADA DO MENÚ (NomMenu)",
+        "NON I A AJUDA: ERA SESSION NON INDICA ERA ENTRADA DETH MENÚ "
+        "(NomMenu)"};
+    return Cp850(ForLanguage(kNoEntry, SessionLanguage()));
+  }
+  struct Parts {
+    const char* before_subject;
+    const char* before_file;
+  };
+  constexpr PerLanguage<Parts> kNoFile = {{
+      {"NO HI HA AJUDA PER A ", ": FALTA EL FITXER "},
+      {"NO HAY AYUDA PARA ", ": FALTA EL FICHERO "},
+      {"NON HAI AXUDA PARA ", ": FALTA O FICHEIRO "},
+      {"NON I A AJUDA TÀ ", ": MANCA ETH FICHÈR "},
+  }};
+  const Parts& parts = ForLanguage(kNoFile, SessionLanguage());
+  return Cp850(parts.before_subject) + name + Cp850(parts.before_file) +
+         "AJUDA\\" + name + ".HLP";
 }
 
 long HelpLineCount(size_t file_size, int line_length) {

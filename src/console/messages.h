@@ -10,8 +10,14 @@
 namespace tarnevos {
 
 // Shows the help of a subject: on a WIN host through COMSPEC /C ZOPRUN,
-// elsewhere in the built-in viewer of "AJUDA\" + subject + ".HLP".
+// elsewhere in the built-in viewer of "AJUDA\" + subject + ".HLP". Where
+// that file is missing or empty (or the subject is empty), a message box
+// says so (NoHelpMessage) until a key is pressed.
 void ShowHelp(std::string_view subject);
+// The message for a subject without help, in the session's language: it
+// names the missing file, or for an empty subject says that the session
+// names no menu entry.
+std::string NoHelpMessage(std::string_view subject);
 // Puts the text in a framed box centred near `row`; leaves it on screen
 // (one window pushed) for the caller's PopWindow. Returns false when the
 // text did not fit and nothing was pushed.

@@ -15,6 +15,7 @@
 #include "settings/session.h"
 #include "support/run_state.h"
 #include "support/scratch.h"
+#include "util/codepage.h"
 
 namespace tarnevos {
 namespace {
@@ -351,14 +352,27 @@ TEST_F(MessagesTest, HelpViewerCopesWithShortMissingAndOddFiles) {
     EXPECT_EQ(Shown(s), "LINE 01..       ");
   }
 
-  // Missing: an empty viewer, and no file is created.
-  console_.snapshots.clear();
-  console_.PushExtended(key::kEnd);
-  console_.PushKey(key::kEsc);
-  ShowHelp("NOPE");
-  ASSERT_EQ(console_.snapshots.size(), 2u);
-  EXPECT_EQ(console_.snapshots[1].At(4, 1).character, 201);
-  EXPECT_EQ(Shown(console_.snapshots[1]), "       ..       ");
+  // Missing or empty: a message names the file until any key, no viewer
+  // opens and no file is created.
+  scratch_.Write("AJUDA/EMPTY.HLP", "");
+  for (const std::string subject : {"NOPE", "EMPTY"}) {
+    console_.snapshots.clear();
+    console_.PushExtended(key::kEnd);
+    ShowHelp(subject);
+    ASSERT_EQ(console_.snapshots.size(), 1u) << subject;
+    std::string row;
+    for (int c = 1; c <= 80; ++c) {
+      row.push_back(
+          static_cast<char>(console_.snapshots[0].At(10, c).character));
+    }
+    EXPECT_NE(row.find("NO HI HA AJUDA PER A " + subject +
+                       ": FALTA EL FITXER AJUDA\\" + subject + ".HLP"),
+              std::string::npos)
+        << row;
+    EXPECT_EQ(console_.snapshots[0].At(4, 1).character, ' ');  // no viewer
+    EXPECT_EQ(console_.PendingEvents(), 0u);
+    EXPECT_EQ(WindowDepth(), 0);
+  }
   EXPECT_FALSE(platform::Files().Exists(scratch_.path() + "AJUDA/NOPE.HLP"));
 
   // Not a whole number of lines, control bytes everywhere.
@@ -374,6 +388,40 @@ TEST_F(MessagesTest, HelpViewerCopesWithShortMissingAndOddFiles) {
   ShowHelp("ODD");
   EXPECT_EQ(console_.snapshots.size(), 7u);
   EXPECT_EQ(WindowDepth(), 0);
+}
+
+TEST_F(MessagesTest, NoHelpMessagesSpeakTheSessionsLanguage) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"CAT", "NO HI HA AJUDA PER A X: FALTA EL FITXER AJUDA\\X.HLP"},
+      {"SPA", "NO HAY AYUDA PARA X: FALTA EL FICHERO AJUDA\\X.HLP"},
+      {"GLG", "NON HAI AXUDA PARA X: FALTA O FICHEIRO AJUDA\\X.HLP"},
+      {"OCI", Cp850("NON I A AJUDA TÀ X: MANCA ETH FICHÈR AJUDA\\X.HLP")},
+  };
+  for (const auto& [language, expected] : cases) {
+    TEST_MutableSession().language = language;
+    EXPECT_EQ(NoHelpMessage("X"), expected);
+    EXPECT_NE(NoHelpMessage("").find("(NomMenu)"), std::string::npos);
+  }
+}
+
+TEST_F(MessagesTest, HelpFilesWrittenInUtf8AreShownInTheConsolesCodePage) {
+  std::string line =
+      "\xEF\xBB\xBF"
+      "AJUDA DEL RESUM DE LIQUIDACIÓ";
+  line.resize(80 + 3 + 1, ' ');  // the mark and the "Ó" take a byte more
+  std::string second = "SEGONA";
+  second.resize(80, ' ');
+  scratch_.Write("AJUDA/UTF.HLP", line + second);
+  console_.PushKey(key::kEsc);
+  ShowHelp("UTF");
+  ASSERT_EQ(console_.snapshots.size(), 1u);
+  std::string shown;
+  for (int c = 3; c <= 31; ++c) {
+    shown.push_back(
+        static_cast<char>(console_.snapshots[0].At(5, c).character));
+  }
+  EXPECT_EQ(shown, Cp850("AJUDA DEL RESUM DE LIQUIDACIÓ"));
+  EXPECT_EQ(console_.snapshots[0].At(6, 3).character, 'S');
 }
 
 TEST_F(MessagesTest, F1OpensTheMenuHelpOnTopExceptInsideIt) {

@@ -305,7 +305,7 @@ bool ReadFormFile(std::string* error) {
   std::string contents;
   switch (platform::ReadWholeFile(path, kMaxFormFileBytes, contents)) {
     case platform::ReadStatus::kOk:
-      return ReadFormText(std::move(contents), path, error);
+      return ReadFormText(TextFileToCp850(contents), path, error);
     case platform::ReadStatus::kTooLarge:
       Forms() = FormTables{};
       if (error != nullptr)

@@ -44,6 +44,7 @@ std::string FormFilePath();
 // a lookup count of 0, values outside the bounds above); then the tables
 // are left empty and `error` (when given) receives a message in the
 // session's language naming the file and, for a malformed file, the line.
+// A file written in UTF-8 is converted to CP850 first (TextFileToCp850).
 bool ReadFormFile(std::string* error = nullptr);
 
 // The same over the contents of a form file already in memory; `file_name`

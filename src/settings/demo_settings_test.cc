@@ -85,6 +85,52 @@ TEST_F(DemoSettingsTest, TheAdministratorAndTheFeesAreSet) {
   EXPECT_EQ(run.fee_withholding_rate[1], 15);
 }
 
+// The same three files written in UTF-8, as a Linux editor saves them (LF,
+// with and without the byte-order mark), give the same session, the same
+// administrator's lines and the same fees.
+TEST_F(DemoSettingsTest, SettingsWrittenInUtf8ReadAsTheirCp850Originals) {
+  LoadSessionEnvironment();
+  LoadAdministratorLines();
+  LoadFeeSettings();
+  const SessionSettings cp850_session = Session();
+  const RunValues cp850_run = tarnevos::Run();
+  ASSERT_NE(cp850_run.administrator_lines[6].find('\xFA'), std::string::npos)
+      << "the demo's line 6 holds a CP850 middle dot";
+
+  auto source = [](const std::string& relative) {
+    std::ifstream in(SourceDir() + "/demo/" + relative, std::ios::binary);
+    std::ostringstream utf8;
+    utf8 << in.rdbuf();
+    return utf8.str();
+  };
+  dir_.Write("ROOT/Orvo.ini", "\xEF\xBB\xBF" + source("root/Orvo.ini"));
+  dir_.Write("SESSIO/Sessio.ini", source("session/Sessio.ini"));
+  dir_.Write("SESSIO/OrvoTerm.ini", source("session/OrvoTerm.ini"));
+  testing::ResetRunState();
+  LoadSessionEnvironment();
+  LoadAdministratorLines();
+  LoadFeeSettings();
+  const SessionSettings& s = Session();
+  EXPECT_EQ(s.menu_title, cp850_session.menu_title);
+  EXPECT_EQ(s.menu_name, cp850_session.menu_name);
+  EXPECT_EQ(s.terminal_dir, cp850_session.terminal_dir);
+  EXPECT_EQ(s.screen_colours, cp850_session.screen_colours);
+  EXPECT_EQ(s.work_date, cp850_session.work_date);
+  EXPECT_EQ(s.output_target, cp850_session.output_target);
+  EXPECT_EQ(s.language, cp850_session.language);
+  const RunValues& run = tarnevos::Run();
+  for (int line = 1; line <= 7; ++line) {
+    EXPECT_EQ(run.administrator_lines[line],
+              cp850_run.administrator_lines[line])
+        << line;
+  }
+  EXPECT_EQ(run.letterhead_mode, cp850_run.letterhead_mode);
+  EXPECT_EQ(run.fee_vat_rate, cp850_run.fee_vat_rate);
+  EXPECT_EQ(run.fee_withholding_rate, cp850_run.fee_withholding_rate);
+  SelectCurrency("a,E");
+  EXPECT_EQ(FormatAmount("ZZ,ZZZ,ZZ9", 123456), "  1.234,56");
+}
+
 TEST_F(DemoSettingsTest, NumbersAndDatesUseTheDemosCharacters) {
   SelectCurrency("a,E");
   EXPECT_EQ(FormatAmount("ZZ,ZZZ,ZZ9", 123456), "  1.234,56");

@@ -2,6 +2,7 @@
 
 #include "platform/system/files.h"
 #include "platform/system/system.h"
+#include "util/codepage.h"
 
 namespace tarnevos {
 namespace {
@@ -115,7 +116,7 @@ std::string ReadSetting(std::string_view file, std::string_view section,
       status != platform::ReadStatus::kTooLarge) {
     return "";
   }
-  return ReadSettingFromText(contents, section, key);
+  return ReadSettingFromText(TextFileToCp850(contents), section, key);
 }
 
 std::string SystemSettingsFile() {

@@ -9,7 +9,8 @@ namespace tarnevos {
 // Looks up one key of one section of a settings file (a suite path) and
 // returns its value exactly as written (not trimmed; an outer pair of double
 // quotes removed). Opens, scans and closes the file on every call. A
-// missing file, section or key gives "".
+// missing file, section or key gives "". A file written in UTF-8 is read
+// as its CP850 text (TextFileToCp850).
 std::string ReadSetting(std::string_view file, std::string_view section,
                         std::string_view key);
 

@@ -4,6 +4,7 @@
 #include "settings/csv_reader.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
+#include "util/codepage.h"
 
 namespace tarnevos {
 namespace {
@@ -27,7 +28,7 @@ std::string ReadLanguageFile(const std::string& path) {
       status != platform::ReadStatus::kTooLarge) {
     return "";
   }
-  return contents;
+  return TextFileToCp850(contents);
 }
 
 }  // namespace

@@ -12,7 +12,8 @@ namespace tarnevos {
 // A missing language file is created empty (when its folder exists); a
 // text without an entry, or an entry cut short at the end of the file,
 // leaves the text in Catalan. The file is read from the top on every call;
-// the first matching entry wins.
+// the first matching entry wins. A file written in UTF-8 is read as its
+// CP850 text (TextFileToCp850).
 std::string Translate(std::string_view text);
 
 // The language file of the program: RootDir + "LOCALE\" + ProgramId +
