@@ -1,6 +1,7 @@
 # tarnevos_library(NAME DIRS dir... DEPS dep...)
-# Builds NAME from every *.cc in DIRS except *_test.cc, and, when tests are
-# on, a test program NAME_test from the *_test.cc files of the same folders.
+# Builds NAME from every *.cc in DIRS except *_test.cc and main.cc, and,
+# when tests are on, a test program NAME_test from the *_test.cc files of
+# the same folders.
 function(tarnevos_library name)
   cmake_parse_arguments(ARG "" "" "DIRS;DEPS" ${ARGN})
   set(sources "")
@@ -8,7 +9,9 @@ function(tarnevos_library name)
   foreach(dir IN LISTS ARG_DIRS)
     file(GLOB_RECURSE found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cc)
     foreach(file IN LISTS found)
-      if(file MATCHES "_test\\.cc$")
+      if(file MATCHES "/main\\.cc$")
+        continue()  # a program's entry point, built by its own executable
+      elseif(file MATCHES "_test\\.cc$")
         list(APPEND tests ${file})
       else()
         list(APPEND sources ${file})

@@ -1,16 +1,21 @@
 // TARNEVOS: the settlement summary of communities of owners.
 //
-// Start-up and shut-down, in this order: the session environment and the
+// Start-up and shut-down, in this order: the command line (--help,
+// --version and usage errors end here, on standard output or error); the
+// installation, session and print program decided and exported (a missing
+// installation ends here with exit code 1); the session environment and the
 // administrator's identification; the root directory made current (when
 // set; the files are named from RootDir anyway, so a directory that cannot
 // be entered changes nothing else); the program identifier; the terminal;
 // the form file; the report's work tables; the six data files; the
 // letterhead mode and fee rates; the report loop; the data files closed.
-// Every way out ends with exit code 0 and the terminal given back.
+// Every way out from there on ends with exit code 0 and the terminal given
+// back.
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/hot_keys.h"
 #include "console/keyboard.h"
@@ -19,6 +24,8 @@
 #include "console/windows.h"
 #include "data/access_layer.h"
 #include "data/data_files.h"
+#include "driver/options.h"
+#include "driver/startup.h"
 #include "platform/console/console.h"
 #include "platform/console/terminal_console.h"
 #include "platform/system/paths.h"
@@ -70,9 +77,32 @@ void RunSettlementReport() {
 }  // namespace
 }  // namespace tarnevos
 
-int main() {
+int main(int argc, char** argv) {
   using namespace tarnevos;
-  LoadSessionEnvironment();
+  const ParsedArguments parsed =
+      ParseDriverArguments(std::vector<std::string>(argv + 1, argv + argc));
+  switch (parsed.action) {
+    case DriverAction::kHelp:
+      std::fputs(DriverUsage().c_str(), stdout);
+      return 0;
+    case DriverAction::kVersion:
+      std::fputs(DriverVersion().c_str(), stdout);
+      return 0;
+    case DriverAction::kUsageError:
+      std::fprintf(stderr, "tarnevos: %s\n%s", parsed.error.c_str(),
+                   DriverUsage().c_str());
+      return kExitUsage;
+    case DriverAction::kRun:
+      break;
+  }
+  StartPlan plan;
+  std::string start_error;
+  if (!PrepareStart(parsed.options, PrintProgramFolders(), plan, start_error)) {
+    std::fputs(start_error.c_str(), stderr);
+    return 1;
+  }
+
+  LoadSessionEnvironment(plan.overrides);
   LoadAdministratorLines();
   if (!Session().root_dir.empty()) {
     platform::ChangeDirectory(Session().root_dir);

@@ -53,7 +53,7 @@ void TEST_ResetSession() { State() = SessionSettings{}; }
 
 Language SessionLanguage() { return ParseLanguage(Session().language); }
 
-void LoadSessionEnvironment() {
+void LoadSessionEnvironment(const SessionOverrides& overrides) {
   SessionSettings session;
   session.screen_colours = {};
   session.root_dir = platform::GetEnv("KELROOT");
@@ -71,7 +71,8 @@ void LoadSessionEnvironment() {
 
   session.terminal_dir = ReadSetting(sessio, "Terminal", "Dir");
   if (session.terminal_dir.empty()) {
-    session.terminal_dir = platform::GetEnv("TERM");
+    session.terminal_dir =
+        overrides.terminal_dir_when_empty.value_or(platform::GetEnv("TERM"));
   }
   session.terminal_dir = WithSeparator(session.terminal_dir);
   if (session.tmp_dir.empty()) session.tmp_dir = session.terminal_dir;
@@ -87,7 +88,13 @@ void LoadSessionEnvironment() {
   ReadColours(colours, session);
 
   session.work_date = PackDigits(ReadSetting(terminal, "Sistema", "Data"));
-  session.output_target = ReadSetting(terminal, "Sistema", "Sortida");
+  if (session.work_date.empty() && overrides.today_when_no_work_date) {
+    const platform::CalendarDay today = platform::LocalToday();
+    session.work_date = PackDigits(
+        std::to_string(today.year * 10000 + today.month * 100 + today.day));
+  }
+  session.output_target = overrides.output_target.value_or(
+      ReadSetting(terminal, "Sistema", "Sortida"));
   session.language = FitText(ReadSetting(terminal, "Sistema", "Idioma"), 3);
   if (TrimRightBlanks(session.language).empty()) {
     session.language =

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "settings/language.h"
@@ -37,10 +38,24 @@ const SessionSettings& Session();
 // The session's language, from its three-letter code.
 Language SessionLanguage();
 
+// What the command line puts in place of the session files' values.
+struct SessionOverrides {
+  // Replaces [Sistema] Sortida (CP850) when set.
+  std::optional<std::string> output_target;
+  // An empty [Sistema] Data stands for the computer's date (sessions the
+  // program keeps itself; the suite's menu always writes the date).
+  bool today_when_no_work_date = false;
+  // Stands for an empty [Terminal] Dir instead of TERM, which on Linux
+  // names no folder (sessions the program keeps itself).
+  std::optional<std::string> terminal_dir_when_empty;
+};
+
 // Reads KELROOT, KELEXE, KELTMP, Sessio.ini, OrvoTerm.ini and Orvo.ini into
 // the session record, selects the euro as primary and current currency and
-// detects the host kind. Never fails: missing things give their defaults.
-void LoadSessionEnvironment();
+// detects the host kind, then applies the overrides. Never fails: missing
+// things give their defaults.
+void LoadSessionEnvironment(const SessionOverrides& overrides);
+inline void LoadSessionEnvironment() { LoadSessionEnvironment({}); }
 
 // Tests set up a session directly.
 SessionSettings& TEST_MutableSession();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/system/system.h"
 #include "support/run_state.h"
 #include "support/scratch.h"
 #include "util/dates.h"
@@ -121,6 +122,38 @@ TEST_F(SessionTest, TheTerminalDirectoryStandsInForAMissingKeltmp) {
   LoadSessionEnvironment();
   EXPECT_EQ(Session().terminal_dir, "T2\\");
   EXPECT_EQ(Session().language, "OCI");
+}
+
+TEST_F(SessionTest, OverridesStandInForTheSessionFilesValues) {
+  platform::TEST_SetToday(platform::CalendarDay{2027, 3, 9});
+  SessionOverrides overrides;
+  overrides.today_when_no_work_date = true;
+  overrides.terminal_dir_when_empty = dir_.path();
+  overrides.output_target = "PDF:/tmp/x.pdf";
+  ScopedEnv env{{"TERM", "xterm"}};
+
+  // Empty date and folder: today's date and the given folder, not TERM.
+  dir_.Write("OrvoTerm.ini", "[Sistema]\r\nData=\r\nSortida=PANTALLA\r\n");
+  LoadSessionEnvironment(overrides);
+  EXPECT_EQ(UnpackDigits(Session().work_date), "20270309");
+  EXPECT_EQ(Session().terminal_dir, dir_.path());
+  EXPECT_EQ(Session().output_target, "PDF:/tmp/x.pdf");
+
+  // What the files say is kept, except the output the command line names.
+  dir_.Write("Sessio.ini", "[Terminal]\r\nDir=T1\r\n");
+  dir_.Write("T1/OrvoTerm.ini", "[Sistema]\r\nData=20261130\r\n");
+  LoadSessionEnvironment(overrides);
+  EXPECT_EQ(UnpackDigits(Session().work_date), "20261130");
+  EXPECT_EQ(Session().terminal_dir, "T1\\");
+  EXPECT_EQ(Session().output_target, "PDF:/tmp/x.pdf");
+
+  // Without overrides, as the suite has it: TERM names the folder.
+  dir_.Write("Sessio.ini", "");
+  dir_.Write("xterm/OrvoTerm.ini", "[Sistema]\r\nSortida=PANTALLA\r\n");
+  LoadSessionEnvironment();
+  EXPECT_EQ(Session().work_date, "");
+  EXPECT_EQ(Session().terminal_dir, "xterm\\");
+  EXPECT_EQ(Session().output_target, "PANTALLA");
 }
 
 TEST_F(SessionTest, ColourSelectionAndShortColourStrings) {
