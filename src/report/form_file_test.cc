@@ -104,6 +104,38 @@ TEST_F(FormFileTest, ReadsTheDemoFormsWithDefaultsAndLookups) {
   }
 }
 
+// The form and language files written in UTF-8 (with LF, with or without
+// the byte-order mark) give the same forms, in every language.
+TEST_F(FormFileTest, FormAndLanguageFilesWrittenInUtf8ReadAsInCp850) {
+  for (const char* language : {"CAT", "SPA", "GLG", "OCI"}) {
+    SCOPED_TRACE(language);
+    TEST_MutableSession().language = language;
+    InstallDemo();
+    std::string error;
+    ASSERT_TRUE(ReadFormFile(&error)) << error;
+    const FormTables cp850 = Forms();
+
+    root_.Write("FORMS/TARNEVOS.KPN",
+                "\xEF\xBB\xBF" + SourceFile("demo/root/FORMS/TARNEVOS.KPN"));
+    root_.Write("LOCALE/TARNEVOS.LNG",
+                SourceFile("demo/root/LOCALE/TARNEVOS.LNG"));
+    ASSERT_TRUE(ReadFormFile(&error)) << error;
+    const FormTables& utf8 = Forms();
+    ASSERT_EQ(utf8.form_count, cp850.form_count);
+    for (int16_t form = 1; form <= cp850.form_count; ++form) {
+      ASSERT_EQ(Form(form).field_count, cp850.forms[form].field_count);
+      EXPECT_EQ(Form(form).key_list, cp850.forms[form].key_list);
+      for (int16_t field = 1; field <= Form(form).field_count; ++field) {
+        const FieldDef& expected = cp850.forms[form].fields[field];
+        EXPECT_EQ(Field(form, field).label, expected.label);
+        EXPECT_EQ(Field(form, field).choices, expected.choices);
+        EXPECT_EQ(Field(form, field).value, expected.value);
+      }
+    }
+    EXPECT_EQ(utf8.lookup_text, cp850.lookup_text);
+  }
+}
+
 // Every translation must fit the same screen: labels inside the form's
 // window, lookup lines inside their frames, and report headings as wide as
 // the Catalan ones.
