@@ -10,6 +10,7 @@
 #include "data/data_files.h"
 #include "keldades/dataset.h"
 #include "keldades/generate.h"
+#include "keldades/new_installation.h"
 #include "keldades/store.h"
 
 namespace tarnevos::keldades {
@@ -17,23 +18,27 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
+    "  keldades new ROOT [DATASET.json] [--language CAT|SPA|GLG|OCI]\n"
+    "                [--templates DIR]   lay out a complete installation\n"
     "  keldades init ROOT                 write ROOT/ddf/<file>.xdf\n"
     "  keldades load ROOT DATASET.json    create ROOT/DADES from a dataset\n"
     "  keldades dump ROOT [FILE]          print the data as a dataset\n"
     "  keldades generate ROOT [--communities N] [--units U] [--years Y]\n"
-    "                         [--seed S]  create a synthetic installation\n";
+    "                         [--seed S]  create a synthetic installation\n"
+    "  keldades --help | --version\n"
+    "More in keldades(1).\n";
+
+#ifdef TARNEVOS_VERSION
+constexpr const char* kVersion = TARNEVOS_VERSION;
+#else
+constexpr const char* kVersion = "unknown";
+#endif
+
+constexpr int kExitUsage = 64;
 
 constexpr const char* kCountNames[kFileCount] = {
     "receipt types", "communities", "expense headings",
     "units",         "payments",    "collections"};
-
-void PrintCounts(const WriteCounts& counts, std::ostream& out) {
-  for (int file = 0; file < kFileCount; ++file) {
-    out << (file == 0 ? "" : ", ") << counts.records[file] << " "
-        << kCountNames[file];
-  }
-  out << "\n";
-}
 
 int Init(const std::string& root, std::ostream& out, std::ostream& err) {
   std::string error;
@@ -47,18 +52,10 @@ int Init(const std::string& root, std::ostream& out, std::ostream& err) {
 
 int Load(const std::string& root, const std::string& dataset_path,
          std::ostream& out, std::ostream& err) {
-  std::ifstream in(dataset_path, std::ios::binary);
-  if (!in) {
-    err << "keldades: " << dataset_path << ": cannot be read\n";
-    return 1;
-  }
-  std::string text((std::istreambuf_iterator<char>(in)),
-                   std::istreambuf_iterator<char>());
   RecordSet records;
   std::string error;
-  if (!ParseDataset(text, records, error)) {
-    err << "keldades: " << dataset_path << ": " << error
-        << "\nnothing was written\n";
+  if (!ReadDatasetFile(dataset_path, records, error)) {
+    err << "keldades: " << error << "\nnothing was written\n";
     return 1;
   }
   WriteCounts counts;
@@ -86,7 +83,7 @@ int GenerateCommand(const std::string& root,
     int64_t value = 0;
     if (i + 1 >= arguments.size() || !ParseCount(arguments[i + 1], value)) {
       err << "keldades: " << name << " needs a whole number\n" << kUsage;
-      return 2;
+      return kExitUsage;
     }
     if (name == "--seed") {
       options.seed = static_cast<uint64_t>(value);
@@ -98,14 +95,14 @@ int GenerateCommand(const std::string& root,
                                           : nullptr;
     if (target == nullptr) {
       err << "keldades: unknown option " << name << "\n" << kUsage;
-      return 2;
+      return kExitUsage;
     }
     *target = value < 0 || value > 1000000 ? -1 : static_cast<int>(value);
   }
   std::string error;
   if (!CheckGenerateOptions(options, error)) {
     err << "keldades: " << error << "\n";
-    return 2;
+    return kExitUsage;
   }
   auto start = std::chrono::steady_clock::now();
   WriteCounts counts;
@@ -160,6 +157,14 @@ bool DumpSection(const std::string& root, const char* name, FileIndex file,
 
 }  // namespace
 
+void PrintCounts(const WriteCounts& counts, std::ostream& out) {
+  for (int file = 0; file < kFileCount; ++file) {
+    out << (file == 0 ? "" : ", ") << counts.records[file] << " "
+        << kCountNames[file];
+  }
+  out << "\n";
+}
+
 bool DumpInstallation(const std::string& root, const std::string& file,
                       std::ostream& out, std::string& error) {
   std::vector<Section> sections(kSections.begin(), kSections.end());
@@ -206,9 +211,24 @@ bool DumpInstallation(const std::string& root, const std::string& file,
 
 int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
                 std::ostream& err) {
+  if (arguments.size() == 1 &&
+      (arguments[0] == "--help" || arguments[0] == "-h")) {
+    out << kUsage;
+    return 0;
+  }
+  if (arguments.size() == 1 && arguments[0] == "--version") {
+    out << "keldades " << kVersion << "\n";
+    return 0;
+  }
+  if (!arguments.empty() && arguments[0] == "new") {
+    return NewCommand({arguments.begin() + 1, arguments.end()}, out, err);
+  }
   if (arguments.size() < 2) {
+    if (!arguments.empty() && !arguments[0].empty() && arguments[0][0] == '-') {
+      err << "keldades: unknown option " << arguments[0] << "\n";
+    }
     err << kUsage;
-    return 2;
+    return kExitUsage;
   }
   const std::string& command = arguments[0];
   const std::string root = RootPath(arguments[1]);
@@ -230,7 +250,7 @@ int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
     return GenerateCommand(root, arguments, out, err);
   }
   err << kUsage;
-  return 2;
+  return kExitUsage;
 }
 
 }  // namespace tarnevos::keldades

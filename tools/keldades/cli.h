@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "keldades/store.h"
+
 // The data tool's commands:
+//   keldades new ROOT [DATASET.json] [--language L] [--templates DIR]
 //   keldades init ROOT
 //   keldades load ROOT DATASET.json
 //   keldades dump ROOT [FILE]
@@ -13,14 +16,18 @@
 //                          [--seed S]
 namespace tarnevos::keldades {
 
-// Runs one command (arguments without the program name). Returns the exit
-// code: 0 done, 1 the command failed (message on `err`), 2 bad usage.
+// Runs one command (arguments without the program name), or --help and
+// --version (on `out`). Returns the exit code: 0 done, 1 the command failed
+// (message on `err`), 64 bad usage (the usage on `err`).
 int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
                 std::ostream& err);
 
 // The dump of an installation (all files, or the section of one file:
 // THRebut, FinquesH or FinDespH, PropietH, CobramH, PagamH), one element
 // per line, in key order.
+// "N receipt types, N communities, ..." and a line end.
+void PrintCounts(const WriteCounts& counts, std::ostream& out);
+
 bool DumpInstallation(const std::string& root, const std::string& file,
                       std::ostream& out, std::string& error);
 

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <set>
@@ -642,6 +645,27 @@ bool ParseDataset(std::string_view json_text, RecordSet& records,
     return false;
   }
   return RecordsFromDataset(dataset, records, error);
+}
+
+bool ReadDatasetFile(const std::string& path, RecordSet& records,
+                     std::string& error) {
+  records = RecordSet{};
+  std::error_code ignored;
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  if (in && !std::filesystem::is_directory(path, ignored)) {
+    text.assign(std::istreambuf_iterator<char>(in),
+                std::istreambuf_iterator<char>());
+  }
+  if (!in || std::filesystem::is_directory(path, ignored)) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  if (!ParseDataset(text, records, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
 }
 
 std::string KeyOf(FileIndex file, std::string_view record) {

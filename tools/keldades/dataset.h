@@ -51,6 +51,10 @@ struct RecordSet {
 // left empty. Never throws.
 bool ParseDataset(std::string_view json_text, RecordSet& records,
                   std::string& error);
+// Reads a dataset file and checks it as ParseDataset does. The error names
+// the file: "PATH: cannot be read" or "PATH: " + ParseDataset's message.
+bool ReadDatasetFile(const std::string& path, RecordSet& records,
+                     std::string& error);
 bool RecordsFromDataset(const Json& dataset, RecordSet& records,
                         std::string& error);
 

@@ -217,18 +217,24 @@ TEST_F(KeldadesFiles, BadCommandLinesAreRefusedWithUsage) {
     int code;
     std::string message;
   } cases[] = {
-      {{}, 2, "usage"},
-      {{"init"}, 2, "usage"},
-      {{"load", root_.path()}, 2, "usage"},
-      {{"frobnicate", root_.path()}, 2, "usage"},
+      {{}, 64, "usage"},
+      {{"init"}, 64, "usage"},
+      {{"load", root_.path()}, 64, "usage"},
+      {{"frobnicate", root_.path()}, 64, "usage"},
+      {{"--frobnicate"}, 64, "unknown option --frobnicate"},
       {{"generate", root_.path(), "--units", "0"},
-       2,
+       64,
        "--units must be from 1 to 999"},
-      {{"generate", root_.path(), "--years", "x"}, 2, "needs a whole number"},
-      {{"generate", root_.path(), "--colour", "3"}, 2, "unknown option"},
+      {{"generate", root_.path(), "--years", "x"}, 64, "needs a whole number"},
+      {{"generate", root_.path(), "--colour", "3"}, 64, "unknown option"},
+      {{"new"}, 64, "usage: keldades new"},
+      {{"new", root_.path(), "--language", "FRA"}, 64, "CAT, SPA, GLG or OCI"},
+      {{"new", root_.path(), "a.json", "b.json"}, 64, "usage: keldades new"},
+      {{"new", root_.path(), "--colour"}, 64, "unknown option --colour"},
       {{"load", root_.path(), root_.path() + "missing.json"},
        1,
        "cannot be read"},
+      {{"load", root_.path(), root_.path()}, 1, "cannot be read"},
   };
   for (const Case& c : cases) {
     Outcome run = Keldades(c.arguments);
