@@ -11,6 +11,7 @@
 
 #include "kelprint/devices.h"
 #include "kelprint/message_screen.h"
+#include "kelprint/options.h"
 #include "kelprint/outcome.h"
 #include "kelprint/paper.h"
 #include "kelprint/pdf_renderer.h"
@@ -32,33 +33,33 @@ constexpr const char* kVersion = TARNEVOS_VERSION;
 constexpr const char* kVersion = "unknown";
 #endif
 
-constexpr const char* kUsage =
-    "usage: kelprint [--device=VALUE] [FILE]\n"
-    "Renders the print file (default: the session's kelprint.tmp) on the\n"
-    "device its DEVICE line names: empty or PANTALLA (preview), PDF[:path],\n"
-    "TXT[:path], LP[:queue].\n";
-
-struct Options {
-  std::string file;
-  bool has_device = false;
-  std::string device;
-};
-
-bool ParseArguments(const std::vector<std::string>& arguments, Options& options,
-                    std::ostream& err) {
-  for (const std::string& argument : arguments) {
-    if (argument.rfind("--device=", 0) == 0) {
-      options.has_device = true;
-      options.device = Cp850(argument.substr(9));
-    } else if (argument == "-h" || argument == "--help" ||
-               (argument.size() > 1 && argument[0] == '-') ||
-               !options.file.empty()) {
-      err << kUsage;
+// The command line (kelprint/options.h): false with the exit code when the
+// program ends here (--help, --version, a usage error, a bad --root).
+bool TakeArguments(const std::vector<std::string>& arguments,
+                   KelprintArguments& options, int& exit_code,
+                   std::ostream& out, std::ostream& err) {
+  options = ParseKelprintArguments(arguments);
+  switch (options.action) {
+    case KelprintAction::kHelp:
+      out << KelprintUsage();
+      exit_code = kExitOk;
       return false;
-    } else {
-      options.file = argument;
-    }
+    case KelprintAction::kVersion:
+      out << KelprintVersion();
+      exit_code = kExitOk;
+      return false;
+    case KelprintAction::kUsageError:
+      err << "kelprint: " << options.error << "\n" << KelprintUsage();
+      exit_code = kExitUsage;
+      return false;
+    case KelprintAction::kRun:
+      break;
   }
+  if (!ApplyKelprintLocations(options, err)) {
+    exit_code = kExitUsage;
+    return false;
+  }
+  if (options.device) options.device = Cp850(*options.device);
   return true;
 }
 
@@ -259,10 +260,13 @@ int ShowPreview(const PrintDocument& document, const Device& device,
 }  // namespace
 
 int KelprintMain(const std::vector<std::string>& arguments,
-                 const TerminalOpener& open_terminal,
-                 [[maybe_unused]] std::ostream& out, std::ostream& err) {
-  Options options;
-  if (!ParseArguments(arguments, options, err)) return kExitUsage;
+                 const TerminalOpener& open_terminal, std::ostream& out,
+                 std::ostream& err) {
+  KelprintArguments options;
+  int exit_code = kExitOk;
+  if (!TakeArguments(arguments, options, exit_code, out, err)) {
+    return exit_code;
+  }
   LoadSessionEnvironment();
   const Language language = SessionLanguage();
   const std::string file =
@@ -286,8 +290,8 @@ int KelprintMain(const std::vector<std::string>& arguments,
     err << "kelprint: " << file << " " << problem << "\n";
   }
 
-  Device device = ParseDevice(
-      options.has_device ? options.device : document.device, Session().tmp_dir);
+  Device device =
+      ParseDevice(options.device.value_or(document.device), Session().tmp_dir);
   Outcome outcome;
   switch (device.kind) {
     case DeviceKind::kPreview:

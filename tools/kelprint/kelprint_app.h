@@ -22,15 +22,18 @@ inline constexpr int kExitUsage = 64;
 using TerminalOpener =
     std::function<std::unique_ptr<platform::Console>(std::string& error)>;
 
-// The whole print program. Arguments (after the program name):
-//   [--device=VALUE] [FILE]
-// FILE defaults to the session's TmpDir + "kelprint.tmp" (KELTMP, else the
-// session's terminal directory); --device replaces the file's DEVICE line.
+// The whole print program. Arguments (after the program name), see
+// kelprint/options.h:
+//   [--output DEVICE] [--session DIR] [--root DIR] [FILE]
+// FILE defaults to the session's TmpDir + "kelprint.tmp" (--session, else
+// KELTMP, else the user's private session folder); --output (or --device)
+// replaces the file's DEVICE line. --help and --version print on `out`,
+// which nothing else writes.
 // The texts shown on the terminal are in the session's language. After an
 // output is made (or fails) the program says so on a terminal from
 // `open_terminal` and waits for a key; when none can be opened it says so
 // on `err`, in English. Failures, the first bad line of the print file and
-// wrong arguments always go to `err` in English. `out` is not written.
+// wrong arguments always go to `err` in English.
 int KelprintMain(const std::vector<std::string>& arguments,
                  const TerminalOpener& open_terminal, std::ostream& out,
                  std::ostream& err);
