@@ -1,6 +1,7 @@
 # Shared by the end-to-end tests: a private tmux server with one session
 # named e2e, a scratch directory, and helpers to read the screen.
 #   e2e_setup PREFIX   creates $work and the tmux socket; cleans up on exit
+#                      (KEEP_WORK=1 keeps $work to look at afterwards)
 #   tmux_ ARGS...      tmux on the private socket
 #   fail TEXT          counts a failure and shows the screen
 #   wait_for TEXT      waits up to 20 seconds for TEXT on the screen
@@ -17,7 +18,7 @@ tmux_() { tmux -L "$socket" -f /dev/null "$@"; }
 
 e2e_cleanup() {
   tmux_ kill-server >/dev/null 2>&1
-  rm -rf "$work"
+  [[ -n ${KEEP_WORK:-} ]] || rm -rf "$work"
 }
 
 fail() {
