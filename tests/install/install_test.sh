@@ -113,10 +113,10 @@ pdf="$work/resum.pdf"
 
 # Runs the report to the PDF in the terminal; leaves the print file in
 # $work/NAME.prn. The program is started from inside the installation.
-# Arguments: NAME, the form's first label and the confirmation's question
-# in the session's language.
+# Arguments: NAME, then the form's first label, the confirmation's question
+# and the print program's request for a key, in the session's language.
 run_report() {
-  local name=$1 label=$2 question=$3
+  local name=$1 label=$2 question=$3 key_prompt=$4
   rm -f "$pdf" "$work/before" "$work/after"
   tmux_ send-keys -t e2e "clear" Enter
   tmux_ clear-history -t e2e
@@ -140,15 +140,13 @@ run_report() {
     sleep 0.1
   done
   [[ -s "$pdf" ]] || { fail "no PDF was written ($name)"; return 1; }
-  # Back on the form (a print program that waits for a key gets one).
-  for ((i = 0; i < 50; i++)); do
-    tmux_ capture-pane -p -t e2e | grep -qF -- "$label" && break
-    sleep 0.1
-  done
-  if ! tmux_ capture-pane -p -t e2e | grep -qF -- "$label"; then
-    tmux_ send-keys -t e2e Enter
-    wait_for "$label" || return 1
-  fi
+  # The print program says where the PDF went and waits for a key; then
+  # the form is back.
+  wait_for "$key_prompt" || return 1
+  tmux_ capture-pane -p -t e2e -J | grep -qF "$pdf" ||
+    fail "the print program does not say where the PDF went ($name)"
+  tmux_ send-keys -t e2e Enter
+  wait_for "$label" || return 1
   tmux_ send-keys -t e2e Escape
   wait_for 'tarnevos-exit=0' || return 1
   for ((i = 0; i < 50; i++)); do
@@ -167,7 +165,8 @@ run_report() {
 tmux_ new-session -d -s e2e -x 100 -y 30 \
   "env PS1='e2e\$ ' TERM=xterm-256color bash --norc --noprofile -i"
 wait_for 'e2e$' || exit 1
-run_report cp850 'Data de tall' 'Voleu imprimir el resum?'
+run_report cp850 'Data de tall' 'Voleu imprimir el resum?' \
+  'Premeu una tecla per continuar'
 [[ $(stat -c %a "$session") == 700 ]] || fail "the session folder is not private"
 for file in Sessio.ini OrvoTerm.ini; do
   [[ -s "$session/$file" ]] || fail "$file was not written in the session"
@@ -187,7 +186,8 @@ done
 # ---- The same report, every text file in UTF-8 --------------------------------
 # In Spanish, so that the language file's translations are read too.
 sed -i 's/^Idioma=.*$/Idioma=SPA\r/' "$session/OrvoTerm.ini"
-run_report spanish 'Fecha de corte' '¿Desea imprimir el resumen?'
+run_report spanish 'Fecha de corte' '¿Desea imprimir el resumen?' \
+  'Pulse una tecla para continuar'
 grep -q 'RESUMEN DE LIQUIDACI' "$work/spanish.prn" ||
   fail "the Spanish report is not in Spanish"
 for file in "$root/Orvo.ini" "$root/FORMS/TARNEVOS.KPN" \
@@ -201,7 +201,8 @@ printf '\xef\xbb\xbf' | cat - "$root/Orvo.ini" >"$work/orvo" && mv "$work/orvo" 
 sed -i 's/\r$//' "$root/LOCALE/TARNEVOS.LNG"
 LC_ALL=C grep -q $'Col\xc2\xb7legiat\|Par\xc3\xa0metres' "$root/LOCALE/TARNEVOS.LNG" ||
   fail "the language file was not rewritten in UTF-8"
-run_report utf8 'Fecha de corte' '¿Desea imprimir el resumen?'
+run_report utf8 'Fecha de corte' '¿Desea imprimir el resumen?' \
+  'Pulse una tecla para continuar'
 if ! cmp -s "$work/spanish.prn" "$work/utf8.prn"; then
   fail "the print file differs when the settings are in UTF-8"
   diff <(iconv -f CP850 -t UTF-8 "$work/spanish.prn") \
