@@ -5,8 +5,8 @@ set -euo pipefail
 # groff-base checks the manual pages; dpkg-dev and file let CPack build the
 # Debian package (dpkg-shlibdeps finds its dependencies).
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3 nlohmann-json3-dev libcairo2-dev fonts-dejavu-core
-  tmux poppler-utils clang libclang-rt-14-dev
+  libsqlite3-dev sqlite3 nlohmann-json3-dev libcairo2-dev zlib1g-dev
+  fonts-dejavu-core tmux poppler-utils clang libclang-rt-14-dev
   cups-daemon cups-client cups-filters-core-drivers qpdf
   groff-base dpkg-dev file)
 missing=()

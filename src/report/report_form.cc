@@ -28,6 +28,14 @@ std::string FieldValue(int16_t field) {
   return Field(kParameterForm, field).value;
 }
 
+// Only a choice field answers for the statements: in a form file of before
+// the choice, field 7 is one of the help texts.
+bool StatementsChosen() {
+  const FieldDef* field = FindField(kParameterForm, kStatementsField);
+  return field != nullptr && !field->choices.empty() &&
+         TrimBlanks(field->value) == kStatementsChosen;
+}
+
 // The lines of the F4 lists: the code's last three digits, then the
 // community's name, or the unit's owner and designation.
 std::vector<LookupLayout> ReportLookupLayouts() {
@@ -75,6 +83,7 @@ int16_t CheckReportForm(int16_t form, KeyCode key) {
       FieldValue(kCutoffField), FieldValue(kFirstCommunityField),
       FieldValue(kFirstUnitField), FieldValue(kLastCommunityField),
       FieldValue(kLastUnitField), FieldValue(kCopiesField));
+  Parameters().statements = StatementsChosen();
   if (!RangeInOrder(Parameters())) return 1;
 
   if (FieldDef* answer = FindField(kConfirmationForm, kConfirmationField)) {
@@ -95,6 +104,10 @@ void SetParameterDefaults() {
     if (FieldDef* field = FindField(kParameterForm, j)) {
       field->value = FitText(defaults[j - 1], field->length);
     }
+  }
+  FieldDef* statements = FindField(kParameterForm, kStatementsField);
+  if (statements != nullptr && !statements->choices.empty()) {
+    statements->value = FitText("N", statements->length);
   }
 }
 

@@ -23,6 +23,10 @@ constexpr int16_t kLastCommunityField = 4;
 constexpr int16_t kLastUnitField = 5;
 constexpr int16_t kCopiesField = 6;
 constexpr int16_t kParameterFieldCount = 6;
+// A choice "S"/"N": owners' statements along with the summary. A form file
+// without it (or with a text there) never asks for them.
+constexpr int16_t kStatementsField = 7;
+constexpr char kStatementsChosen[] = "S";
 
 constexpr int16_t kConfirmationForm = 2;
 constexpr int16_t kConfirmationField = 1;
@@ -41,6 +45,7 @@ struct ReportParameters {
   std::string range_from;   // packed community + unit, 4 bytes
   std::string range_to;     // packed, 4 bytes
   int16_t copies = 1;       // 0: one copy per unit of each community
+  bool statements = false;  // owners' statements too
 };
 // The parameters the last accepted form 1 (or the batch run) left.
 ReportParameters& Parameters();
@@ -66,7 +71,7 @@ bool RangeInOrder(const ReportParameters& parameters);
 int16_t CheckReportForm(int16_t form, KeyCode key);
 
 // Form 1's fields start with the working date as cut-off date, the widest
-// range of communities and units, and one copy.
+// range of communities and units, one copy, and no statements.
 void SetParameterDefaults();
 
 // Installs the report's form check, its lookup layouts and the F4 runner.

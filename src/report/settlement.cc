@@ -14,6 +14,7 @@
 #include "print/print_file.h"
 #include "report/layout.h"
 #include "report/report_form.h"
+#include "report/statements.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "settings/translate.h"
@@ -492,10 +493,12 @@ void ReportCommunities(const SettlementSink& sink) {
   }
 }
 
-void ProduceReport(const SettlementSink& sink) {
+void ProduceReport(const SettlementSink& sink,
+                   const std::function<void()>& before_printing) {
   OpenPrintFile(Session().output_target);
   SelectCurrency("p");
   ReportCommunities(sink);
+  if (before_printing) before_printing();
   SelectCurrency("");
   ClosePrintFile();
   RunPrintProgram();
@@ -509,7 +512,11 @@ void RunReport() {
     KeyCode key = 0;
     FormScreen(form, key);
     if (key == key::kEsc) return;
-    ProduceReport();
+    if (Parameters().statements) {
+      TellStatementsOutcome(ProduceReportWithStatements(StatementsFolder()));
+    } else {
+      ProduceReport();
+    }
   }
 }
 

@@ -157,8 +157,11 @@ void RunReport();
 // One report for the parameters in Parameters(): opens the print file on
 // the session's output target, reports every community of the range in the
 // printer's currency, closes the file and runs the print program. Each
-// community's settlement is also handed to `sink` when one is given.
-void ProduceReport(const SettlementSink& sink = nullptr);
+// community's settlement is also handed to `sink` when one is given, and
+// `before_printing` runs (still in the printer's currency) once the last
+// community is done, before the print program starts.
+void ProduceReport(const SettlementSink& sink = nullptr,
+                   const std::function<void()>& before_printing = nullptr);
 
 // Every community from the first two bytes of RangeFrom to the first two
 // bytes of RangeTo (the print file must be open).

@@ -65,6 +65,7 @@ struct TestUnit {
   int community = 1;
   int unit = 1;
   std::string designation = "PIS";
+  std::string owner;                      // UTF-8, SURNAME*NAME
   std::array<int32_t, 7> coefficients{};  // columns A..G
   std::array<int32_t, 8> receipts{};      // receipt types 1..8
   std::array<FreeEntry, 2> free{};
@@ -129,6 +130,7 @@ class TestData {
       std::string r = Blank(kPropietLength);
       Put(r, field::kUnitCode, PackedUnit(u.community, u.unit));
       Text(r, field::kDesignation, 10, Cp850(u.designation));
+      Text(r, field::kOwnerName, 30, Cp850(u.owner));
       for (int k = 1; k <= 7; ++k)
         Int32(r, field::Coefficient(k), u.coefficients[k - 1]);
       for (int q = 1; q <= 8; ++q)

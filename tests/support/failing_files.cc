@@ -107,4 +107,9 @@ bool FailingFileSystem::Exists(std::string_view suite_path) {
   return platform::RealFiles().Exists(suite_path);
 }
 
+bool FailingFileSystem::MakeDirectories(std::string_view suite_path) {
+  if (Match(fail_open_, suite_path) != nullptr) return false;
+  return platform::RealFiles().MakeDirectories(suite_path);
+}
+
 }  // namespace tarnevos::testing

@@ -38,6 +38,8 @@ class FailingFileSystem : public platform::FileSystem {
                            std::string_view contents) override;
   bool Remove(std::string_view suite_path) override;
   bool Exists(std::string_view suite_path) override;
+  // A directory named in FailOpen cannot be made.
+  bool MakeDirectories(std::string_view suite_path) override;
 
  private:
   const std::string* Match(const std::set<std::string>& names,

@@ -14,7 +14,8 @@ namespace tarnevos::platform {
 namespace {
 
 constexpr size_t kAppendBufferBytes = 64 * 1024;
-constexpr mode_t kCreateMode = 0666;  // less the umask
+constexpr mode_t kCreateMode = 0666;     // less the umask
+constexpr mode_t kDirectoryMode = 0777;  // less the umask
 
 // Writes all of `bytes` at `offset` (or at the end with offset -1).
 bool WriteAll(int fd, int64_t offset, std::string_view bytes) {
@@ -163,6 +164,23 @@ class RealFileSystem final : public FileSystem {
     const std::string native = NativePath(suite_path);
     struct stat info {};
     return !native.empty() && ::stat(native.c_str(), &info) == 0;
+  }
+
+  bool MakeDirectories(std::string_view suite_path) override {
+    std::string native = NativePath(suite_path);
+    while (native.size() > 1 && native.back() == '/') native.pop_back();
+    if (native.empty()) return false;
+    // Each level from the top; levels that exist are passed over.
+    for (size_t slash = native.find('/', 1);;
+         slash = native.find('/', slash + 1)) {
+      const std::string level = native.substr(0, slash);
+      if (::mkdir(level.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
+        return false;
+      }
+      if (slash == std::string::npos) break;
+    }
+    struct stat info {};
+    return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
   }
 };
 

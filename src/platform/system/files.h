@@ -82,6 +82,10 @@ class FileSystem {
   virtual bool Remove(std::string_view suite_path) = 0;
   // True when a file or directory exists at the path.
   virtual bool Exists(std::string_view suite_path) = 0;
+  // Creates the directory and any missing directory above it (mode 0777
+  // less the umask). True when a directory stands at the path afterwards;
+  // false when something else stands there or one could not be made.
+  virtual bool MakeDirectories(std::string_view suite_path) = 0;
 
   // The whole file, at most `max_bytes` of it. Built on Open.
   ReadStatus ReadWholeFile(std::string_view suite_path, size_t max_bytes,
