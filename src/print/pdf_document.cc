@@ -52,6 +52,31 @@ void AppendHex16(std::string& out, uint32_t value) {
   out += kHexDigits[value & 0xF];
 }
 
+// A glyph's two-byte code inside a literal string: the bytes as they are,
+// but for those a literal string gives a meaning of its own (line ends,
+// parentheses, the backslash).
+void AppendGlyphCode(std::string& out, uint16_t glyph) {
+  for (const uint8_t byte :
+       {static_cast<uint8_t>(glyph >> 8), static_cast<uint8_t>(glyph & 0xFF)}) {
+    switch (byte) {
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '(':
+      case ')':
+      case '\\':
+        out += '\\';
+        out += static_cast<char>(byte);
+        break;
+      default:
+        out += static_cast<char>(byte);
+    }
+  }
+}
+
 void AppendRef(std::string& out, int number) {
   AppendInt(out, number);
   out += " 0 R";
@@ -69,16 +94,46 @@ std::string TextString(std::string_view cp850) {
   return out;
 }
 
-std::string Deflate(std::string_view bytes) {
-  uLongf size = compressBound(static_cast<uLong>(bytes.size()));
-  std::string out(size, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                reinterpret_cast<const Bytef*>(bytes.data()),
-                static_cast<uLong>(bytes.size()), kCompressionLevel) != Z_OK) {
-    return {};
+// A deflate stream kept from one page to the next: setting one up costs
+// more than compressing a page's few kilobytes. Its window and hash table
+// are sized for such pages; larger inputs (fonts) compress as well, only
+// a little less tightly. The output depends on the bytes alone.
+class Deflater {
+ public:
+  Deflater() {
+    ready_ = deflateInit2(&stream_, kCompressionLevel, Z_DEFLATED, kWindowBits,
+                          kMemoryLevel, Z_DEFAULT_STRATEGY) == Z_OK;
   }
-  out.resize(size);
-  return out;
+  ~Deflater() {
+    if (ready_) deflateEnd(&stream_);
+  }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  // The bytes in the zlib format; "" when zlib failed.
+  std::string Deflate(std::string_view bytes) {
+    if (!ready_ || deflateReset(&stream_) != Z_OK) return {};
+    std::string out(deflateBound(&stream_, static_cast<uLong>(bytes.size())),
+                    '\0');
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream_.avail_in = static_cast<uInt>(bytes.size());
+    stream_.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream_.avail_out = static_cast<uInt>(out.size());
+    if (deflate(&stream_, Z_FINISH) != Z_STREAM_END) return {};
+    out.resize(out.size() - stream_.avail_out);
+    return out;
+  }
+
+ private:
+  static constexpr int kWindowBits = 13;  // 8 KiB
+  static constexpr int kMemoryLevel = 5;
+  z_stream stream_{};
+  bool ready_ = false;
+};
+
+std::string Deflate(std::string_view bytes) {
+  thread_local Deflater deflater;
+  return deflater.Deflate(bytes);
 }
 
 uint64_t Fnv1a(std::string_view bytes, uint64_t hash) {
@@ -197,12 +252,12 @@ void PdfPage::Text(PdfFace face, double size, double x, double y,
   AppendNumber(content_, x);
   content_ += ' ';
   AppendNumber(content_, y);
-  content_ += " Td <";
+  content_ += " Td (";
   for (unsigned char byte : cp850) {
     if (byte < 32 || byte == 127) continue;
-    AppendHex16(content_, subset.glyph[byte]);
+    AppendGlyphCode(content_, subset.glyph[byte]);
   }
-  content_ += "> Tj ET\n";
+  content_ += ") Tj ET\n";
 }
 
 void PdfPage::TextRight(PdfFace face, double size, double x, double y,
@@ -458,8 +513,14 @@ void PdfWriter::EndSection() {
   section_node_ = 0;
 }
 
+int PdfWriter::AddShared(const PdfContent& content) {
+  const int stream = Allocate();
+  WriteStream(stream, "", content.compressed);
+  return stream;
+}
+
 void PdfWriter::AddPage(const PdfContent& content,
-                        std::string_view outline_title) {
+                        std::string_view outline_title, int shared) {
   const int stream = Allocate();
   const int page = Allocate();
   WriteStream(stream, "", content.compressed);
@@ -474,7 +535,15 @@ void PdfWriter::AddPage(const PdfContent& content,
   text += "] /Resources ";
   AppendRef(text, resources_);
   text += " /Contents ";
-  AppendRef(text, stream);
+  if (shared != 0) {
+    text += '[';
+    AppendRef(text, shared);
+    text += ' ';
+    AppendRef(text, stream);
+    text += ']';
+  } else {
+    AppendRef(text, stream);
+  }
   text += " >>";
   BeginObject(page);
   Emit(text);

@@ -20,7 +20,9 @@
 //
 // Pages are drawn once into a PdfPage, compressed once (PdfContent) and can
 // then be added to several documents: every document of a run embeds the
-// same font subsets under the same resource names.
+// same font subsets under the same resource names. What many pages have in
+// common (a letterhead, a block of explanations) can be written once per
+// document as shared content that each of those pages draws first.
 //
 // Output is reproducible: the same calls give the same bytes. Nothing in a
 // document comes from the clock or the machine; the creation date is the
@@ -117,8 +119,13 @@ class PdfWriter {
   // Starts a section whose outline entry has the CP850 title; its entry
   // opens on the section's first page. Ends the section before, if any.
   void BeginSection(std::string_view title);
-  // Adds a page with its outline entry (CP850 title).
-  void AddPage(const PdfContent& content, std::string_view outline_title);
+  // Writes drawing that several pages share; returns its number for
+  // AddPage.
+  int AddShared(const PdfContent& content);
+  // Adds a page with its outline entry (CP850 title): the shared drawing
+  // (a number AddShared gave, or 0 for none), then the page's own.
+  void AddPage(const PdfContent& content, std::string_view outline_title,
+               int shared = 0);
   // Writes the page tree, the outline and the cross-reference table. The
   // document must have at least one page. Returns false when the sink
   // refused bytes at any time.

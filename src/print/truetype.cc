@@ -22,6 +22,7 @@ constexpr uint16_t kHaveScale = 0x0008;
 constexpr uint16_t kMoreComponents = 0x0020;
 constexpr uint16_t kHaveXYScale = 0x0040;
 constexpr uint16_t kHaveTwoByTwo = 0x0080;
+constexpr uint16_t kHaveInstructions = 0x0100;
 
 // A bounded view of a table: reads outside it give 0 and mark it bad.
 class Reader {
@@ -382,6 +383,46 @@ class SubsetBuilder {
     return true;
   }
 
+  // A glyph without its hinting instructions, which a page at print
+  // resolution does not need and which make up much of the face's size.
+  // Damaged data (already refused by AddComponents for composites) is
+  // copied as it is.
+  std::string WithoutInstructions(std::string_view bytes) {
+    Reader glyph(bytes);
+    if (bytes.size() < 10) return std::string(bytes);
+    const int16_t contours = glyph.I16(0);
+    if (contours >= 0) {
+      const size_t length_at = 10 + 2 * static_cast<size_t>(contours);
+      const size_t instructions = glyph.U16(length_at);
+      if (glyph.bad() || length_at + 2 + instructions > bytes.size())
+        return std::string(bytes);
+      std::string copy(bytes.substr(0, length_at));
+      PutU16(copy, 0);
+      copy += bytes.substr(length_at + 2 + instructions);
+      return copy;
+    }
+    // Composite: the instructions follow the last component, whose flags
+    // say they are there.
+    size_t at = 10;
+    size_t last_flags_at = 0;
+    bool more = true;
+    while (more) {
+      const uint16_t flags = glyph.U16(at);
+      last_flags_at = at;
+      at += 4 + ((flags & kArgsAreWords) ? 4 : 2);
+      if (flags & kHaveScale) at += 2;
+      if (flags & kHaveXYScale) at += 4;
+      if (flags & kHaveTwoByTwo) at += 8;
+      if (glyph.bad() || at > bytes.size()) return std::string(bytes);
+      more = (flags & kMoreComponents) != 0;
+    }
+    std::string copy(bytes.substr(0, at));
+    const uint16_t flags = glyph.U16(last_flags_at);
+    SetU16(copy, last_flags_at,
+           static_cast<uint16_t>(flags & ~kHaveInstructions));
+    return copy;
+  }
+
   void WriteProgram() {
     Reader hmtx(font_.Table("hmtx"));
     std::string glyf;
@@ -391,8 +432,8 @@ class SubsetBuilder {
       PutU32(loca, static_cast<uint32_t>(glyf.size()));
       std::string_view bytes;
       GlyphBytes(original, bytes);
-      std::string copy(bytes);
-      ForEachComponent(bytes, [&](size_t at, uint16_t component) {
+      std::string copy = WithoutInstructions(bytes);
+      ForEachComponent(copy, [&](size_t at, uint16_t component) {
         const auto it = new_index_.find(component);
         SetU16(copy, at, it == new_index_.end() ? 0 : it->second);
       });
@@ -430,9 +471,8 @@ class SubsetBuilder {
     tables[Tag("glyf")] = glyf;
     tables[Tag("cmap")] = CharacterMap();
     tables[Tag("post")] = PostTable();
-    for (const char* name : {"OS/2", "cvt ", "fpgm", "prep"}) {
-      if (font_.Has(name)) tables[Tag(name)] = std::string(font_.Table(name));
-    }
+    if (font_.Has("OS/2"))
+      tables[Tag("OS/2")] = std::string(font_.Table("OS/2"));
     subset_.program = Assemble(tables);
   }
 

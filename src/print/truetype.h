@@ -18,7 +18,9 @@ struct FontSubset {
   // when it has none that can be read.
   std::string postscript_name;
   // The subset as a TrueType file: head, hhea, maxp, OS/2, hmtx, cmap, loca,
-  // glyf, post, and the hinting tables cvt, fpgm and prep when present.
+  // glyf and post. The outlines carry no hinting instructions (nor the
+  // tables that serve them): they matter on coarse screens, not on paper,
+  // and take much of a face's size.
   std::string program;
   // CP850 byte -> glyph of the subset; 0 (the missing glyph) for bytes
   // 0..31, 127 and characters the font lacks.

@@ -191,12 +191,15 @@ class StatementLayout {
     DrawCommunity();
     DrawTableHeading();
     DrawExplanation();
+    shared_ = CompressPage(fixed_);
   }
 
-  // The statement of one listed unit of the community.
+  // What every page of the community shows, drawn once.
+  const PdfContent& shared() const { return shared_; }
+
+  // The rest of the page of one listed unit of the community.
   PdfContent Draw(const UnitSettlement& unit) const {
     PdfPage page(run_.fonts);
-    page.Append(fixed_);
     DrawUnitBox(page, unit);
     DrawDistribution(page, unit);
     DrawAccount(page, unit);
@@ -417,6 +420,7 @@ class StatementLayout {
   const RunContext& run_;
   const CommunitySettlement& settlement_;
   PdfPage fixed_;  // what every unit's page of the community shows
+  PdfContent shared_;
   double first_row_y_ = 0;
   double total_y_ = 0;
   double account_y_ = 0;
@@ -494,13 +498,15 @@ class StatementsWriter::Job {
       bytes.append(chunk);
       return true;
     });
-    combined_->BeginSection(CommunityTitle(settlement));
     const StatementLayout layout(run_, settlement);
+    const int shared_here = community.AddShared(layout.shared());
+    combined_->BeginSection(CommunityTitle(settlement));
+    const int shared_in_run = combined_->AddShared(layout.shared());
     for (const UnitSettlement& unit : settlement.units) {
       const PdfContent content = layout.Draw(unit);
       const std::string title = UnitTitle(unit);
-      community.AddPage(content, title);
-      combined_->AddPage(content, title);
+      community.AddPage(content, title, shared_here);
+      combined_->AddPage(content, title, shared_in_run);
     }
     community.Finish();
     const std::string path =
@@ -623,7 +629,11 @@ void TellStatementsOutcome(const StatementsOutcome& outcome) {
 }
 
 std::string StatementAmount(int64_t amount) {
-  return TrimBlanks(FormatAmount(kWideAmount, static_cast<double>(amount)));
+  // The sign goes before the digits: a mask's floating minus takes the
+  // place of the units' zero ("-,26").
+  const std::string digits = TrimBlanks(FormatAmount(
+      kWideAmount, static_cast<double>(amount < 0 ? -amount : amount)));
+  return amount < 0 ? "-" + digits : digits;
 }
 
 std::string StatementIssueDate(std::string_view cutoff_date) {
