@@ -342,6 +342,7 @@ class SubsetBuilder {
       const uint16_t index = Add(glyph);
       subset_.glyph[static_cast<size_t>(byte)] = index;
       if (subset_.unicode[index] == 0) subset_.unicode[index] = code;
+      characters_.emplace(code, index);
     }
     return true;
   }
@@ -480,9 +481,8 @@ class SubsetBuilder {
   // per character.
   std::string CharacterMap() const {
     std::map<char32_t, uint16_t> codes;
-    for (size_t i = 0; i < subset_.unicode.size(); ++i) {
-      const char32_t code = subset_.unicode[i];
-      if (code != 0 && code < 0xFFFF) codes.emplace(code, i);
+    for (const auto& [code, glyph] : characters_) {
+      if (code < 0xFFFF) codes.emplace(code, glyph);
     }
     const auto segments = static_cast<uint16_t>(codes.size() + 1);
     std::string table;
@@ -567,6 +567,7 @@ class SubsetBuilder {
   uint16_t metrics_count_ = 0;
   std::vector<uint16_t> order_;  // subset glyph -> original glyph
   std::map<uint16_t, uint16_t> new_index_;
+  std::map<char32_t, uint16_t> characters_;  // every character mapped
 };
 
 }  // namespace

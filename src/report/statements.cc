@@ -218,9 +218,11 @@ class StatementLayout {
     const auto& lines = run_.administrator;
     double y = kTop;
     fixed_.Text(PdfFace::kBold, 11, kLeft, y, lines[1]);
+    // The summary's order; lines left empty leave no gap here.
     std::vector<std::string> rest;
-    if (!IsAllChar(lines[6], ' ')) rest.push_back(lines[6]);
-    for (int i = 2; i <= 5; ++i) rest.push_back(lines[i]);
+    for (int i : {6, 2, 3, 4, 5}) {
+      if (!IsAllChar(lines[i], ' ')) rest.push_back(lines[i]);
+    }
     rest.push_back("N.I.F. " + lines[7]);
     for (const std::string& line : rest) {
       y -= kLetterheadLine;
