@@ -36,6 +36,7 @@ constexpr char kCoefficientMask[] = "Z,ZZZ,ZZZ,ZZ9";
 constexpr char kRateMask[] = "ZZZ9.ZZ";
 constexpr size_t kMaxFontBytes = 16 << 20;
 constexpr int16_t kMessageRow = 12;
+constexpr int64_t kLastPackedDay = 2932896;  // 9999-12-31, days since 1970
 
 // Page geometry, in points from the bottom-left corner.
 constexpr double kLeft = 56.7;
@@ -170,6 +171,9 @@ struct RunContext {
   std::string currency;    // "EUR" or "ESP"
   bool letterhead = true;
   std::array<std::string, 8> administrator;
+  // The summary's labels of its remainder line, as it prints them.
+  std::string adjustment_label;
+  std::string rest_label;
 };
 
 // --- The page -----------------------------------------------------------
@@ -307,8 +311,7 @@ class StatementLayout {
     const bool all = settlement_.AllListed();
     paragraphs.push_back(
         Fill(Text(all ? T::kHowAdjustment : T::kHowRest),
-             {RemainderList(),
-              Translate(Cp850(all ? "AJUST" : "RESTA COMUNITAT"))}));
+             {RemainderList(), all ? run_.adjustment_label : run_.rest_label}));
     if (settlement_.fee.base != 0 || settlement_.fee.total != 0)
       paragraphs.push_back(FeeSentence());
     paragraphs.push_back(Text(T::kHowBalance));
@@ -466,6 +469,8 @@ class StatementsWriter::Job {
     run_.currency = CurrentCurrency() == 'P' ? "ESP" : "EUR";
     run_.letterhead = Run().letterhead_mode != "N";
     run_.administrator = Run().administrator_lines;
+    run_.adjustment_label = Translate(Cp850("AJUST"));
+    run_.rest_label = Translate(Cp850("RESTA COMUNITAT"));
 
     const ReportParameters& parameters = Parameters();
     const std::string first_code = parameters.range_from.size() >= 2
@@ -646,6 +651,8 @@ std::string StatementIssueDate(std::string_view cutoff_date) {
     if (c < '0' || c > '9') return std::string(cutoff_date);
     seconds = seconds * 10 + (c - '0');
   }
+  // A packed date ends with the year 9999.
+  if (seconds / 86400 > kLastPackedDay) return std::string(cutoff_date);
   return PackedDateOfDays(seconds / 86400);
 }
 
