@@ -293,7 +293,9 @@ void PdfPage::Shade(double x, double y, double width, double height,
 }
 
 PdfContent CompressPage(const PdfPage& page) {
-  return {Deflate(page.content()), page.content().size()};
+  std::string deflated = Deflate(page.content());
+  if (deflated.empty()) return {page.content(), false};
+  return {std::move(deflated), true};
 }
 
 // --- Documents ----------------------------------------------------------
@@ -313,12 +315,12 @@ PdfWriter::PdfWriter(const PdfFonts& fonts, const PdfInfo& info, PdfSink sink)
     : fonts_(fonts), sink_(std::move(sink)) {
   offsets_.push_back(0);  // object 0 is the head of the free list
   Emit("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
-  const int catalog = Allocate();
+  catalog_ = Allocate();
   pages_root_ = Allocate();
   outline_root_ = Allocate();
-  const int information = Allocate();
+  information_ = Allocate();
 
-  BeginObject(catalog);
+  BeginObject(catalog_);
   std::string text = "<< /Type /Catalog /Pages ";
   AppendRef(text, pages_root_);
   text += " /Outlines ";
@@ -327,7 +329,7 @@ PdfWriter::PdfWriter(const PdfFonts& fonts, const PdfInfo& info, PdfSink sink)
   Emit(text);
   EndObject();
 
-  BeginObject(information);
+  BeginObject(information_);
   text = "<< /Title " + TextString(info.title) + " /Producer (TARNEVOS)";
   if (!info.creation_date.empty()) {
     text += " /CreationDate (" + info.creation_date + ")";
@@ -357,11 +359,11 @@ void PdfWriter::BeginObject(int number) {
 void PdfWriter::EndObject() { Emit("\nendobj\n"); }
 
 void PdfWriter::WriteStream(int number, std::string_view dictionary_extra,
-                            std::string_view bytes) {
+                            std::string_view bytes, bool deflated) {
   BeginObject(number);
   std::string head = "<< /Length ";
   AppendInt(head, static_cast<int64_t>(bytes.size()));
-  head += " /Filter /FlateDecode";
+  if (deflated) head += " /Filter /FlateDecode";
   head += dictionary_extra;
   head += " >>\nstream\n";
   Emit(head);
@@ -515,7 +517,7 @@ void PdfWriter::EndSection() {
 
 int PdfWriter::AddShared(const PdfContent& content) {
   const int stream = Allocate();
-  WriteStream(stream, "", content.compressed);
+  WriteStream(stream, "", content.bytes, content.deflated);
   return stream;
 }
 
@@ -523,7 +525,7 @@ void PdfWriter::AddPage(const PdfContent& content,
                         std::string_view outline_title, int shared) {
   const int stream = Allocate();
   const int page = Allocate();
-  WriteStream(stream, "", content.compressed);
+  WriteStream(stream, "", content.bytes, content.deflated);
 
   const int parent = section_node_ != 0 ? section_node_ : pages_root_;
   std::string text = "<< /Type /Page /Parent ";
@@ -640,8 +642,11 @@ bool PdfWriter::Finish() {
     hex += kHexDigits[(id >> shift) & 0xF];
   text = "trailer\n<< /Size ";
   AppendInt(text, static_cast<int64_t>(offsets_.size()));
-  text += " /Root 1 0 R /Info 4 0 R /ID [<" + hex + hex + "> <" + hex + hex +
-          ">] >>\nstartxref\n";
+  text += " /Root ";
+  AppendRef(text, catalog_);
+  text += " /Info ";
+  AppendRef(text, information_);
+  text += " /ID [<" + hex + hex + "> <" + hex + hex + ">] >>\nstartxref\n";
   AppendInt(text, static_cast<int64_t>(table_at));
   text += "\n%%EOF\n";
   Emit(text);

@@ -89,10 +89,11 @@ class PdfPage {
   std::string content_;
 };
 
-// A page's drawing compressed, ready to be added to documents.
+// A page's drawing compressed, ready to be added to documents; kept as it
+// is in the rare case that zlib fails.
 struct PdfContent {
-  std::string compressed;
-  size_t plain_size = 0;
+  std::string bytes;
+  bool deflated = false;
 };
 PdfContent CompressPage(const PdfPage& page);
 
@@ -140,7 +141,7 @@ class PdfWriter {
   void BeginObject(int number);
   void EndObject();
   void WriteStream(int number, std::string_view dictionary_extra,
-                   std::string_view bytes);
+                   std::string_view bytes, bool deflated = true);
   void WriteFonts();
   void FlushEntry(OutlineEntry& entry, int next);
   void EndSection();
@@ -154,6 +155,8 @@ class PdfWriter {
   bool failed_ = false;
   bool finished_ = false;
   std::vector<uint64_t> offsets_;  // by object number; 0 = not yet written
+  int catalog_ = 0;
+  int information_ = 0;
   int pages_root_ = 0;
   int outline_root_ = 0;
   int resources_ = 0;
