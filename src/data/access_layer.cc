@@ -65,6 +65,11 @@ FatalStopHandler& StopHandler() {
   return handler;
 }
 
+UnattendedStopNotice& UnattendedNotice() {
+  static UnattendedStopNotice notice = nullptr;
+  return notice;
+}
+
 // Pairs (slot number, saved lock mode), one byte each, latest last.
 std::string& LockModeStack() {
   static std::string stack;
@@ -224,6 +229,12 @@ DataBuffer ReadDictionary(const std::string& suite_path) {
 void FatalStop(const std::string& file_name, int16_t& status) {
   std::string message = Cp850(TextsForSession().stop_prefix) + file_name +
                         " (" + std::to_string(status) + ")";
+  if (UnattendedNotice() != nullptr) {
+    CloseAllDataFiles(status);
+    UnattendedNotice()(message);
+    StopHandler()();
+    return;
+  }
   bool shown = MessageBox(12, message);
   platform::Console& console = platform::CurrentConsole();
   console.Beep();
@@ -450,7 +461,12 @@ void TEST_SetFatalStopHandler(FatalStopHandler handler) {
   StopHandler() = handler != nullptr ? handler : DefaultFatalStop;
 }
 
+void SetUnattendedStop(UnattendedStopNotice notice) {
+  UnattendedNotice() = notice;
+}
+
 void TEST_ResetAccessLayer() {
+  UnattendedNotice() = nullptr;
   ClearAllSlots();
   LockModeStack().clear();
 }

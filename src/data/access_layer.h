@@ -52,6 +52,13 @@ void CloseAllDataFiles(int16_t& status);
 // digits); the data tool opens the files it writes with the same.
 std::string DataOwnerName();
 
+// A run without a terminal (the batch report) cannot show the stop message
+// and wait for a key. With a notice set, a fatal stop closes the files and
+// hands the message (CP850) to the notice instead, which is expected to end
+// the program with an exit code of its own; nullptr restores the message.
+using UnattendedStopNotice = void (*)(const std::string& message);
+void SetUnattendedStop(UnattendedStopNotice notice);
+
 // How the program ends after the stop message; tests replace it so the
 // fatal stop can be observed. The default closes the files, restores the
 // console and calls std::exit(0).

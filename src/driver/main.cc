@@ -11,7 +11,13 @@
 // letterhead mode and fee rates; the report loop; the data files closed.
 // Every way out from there on ends with exit code 0 and the terminal given
 // back.
+//
+// With "--batch" as its first argument the program runs one report for the
+// options that follow, without the form and without a terminal, right after
+// the program identifier, and ends with the batch run's exit code
+// (report/batch.h). The driver's own options apply to it as well.
 #include <cstdio>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +35,7 @@
 #include "platform/console/console.h"
 #include "platform/console/terminal_console.h"
 #include "platform/system/paths.h"
+#include "report/batch.h"
 #include "report/form_file.h"
 #include "report/report_form.h"
 #include "report/settlement.h"
@@ -79,8 +86,23 @@ void RunSettlementReport() {
 
 int main(int argc, char** argv) {
   using namespace tarnevos;
-  const ParsedArguments parsed =
-      ParseDriverArguments(std::vector<std::string>(argv + 1, argv + argc));
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const bool batch = !arguments.empty() && arguments[0] == "--batch";
+  std::vector<std::string> driver_arguments = arguments;
+  BatchOptions batch_options;
+  if (batch) {
+    std::vector<std::string> batch_arguments;
+    SplitDriverArguments(
+        std::vector<std::string>(arguments.begin() + 1, arguments.end()),
+        driver_arguments, batch_arguments);
+    std::string error;
+    if (!ParseBatchOptions(batch_arguments, batch_options, error) &&
+        ParseDriverArguments(driver_arguments).action == DriverAction::kRun) {
+      std::fprintf(stderr, "tarnevos: %s\n%s", error.c_str(), BatchUsage());
+      return kBatchUsage;
+    }
+  }
+  const ParsedArguments parsed = ParseDriverArguments(driver_arguments);
   switch (parsed.action) {
     case DriverAction::kHelp:
       std::fputs(DriverUsage().c_str(), stdout);
@@ -108,6 +130,7 @@ int main(int argc, char** argv) {
     platform::ChangeDirectory(Session().root_dir);
   }
   MutableRun().program_id = "TARNEVOS";
+  if (batch) return RunBatch(batch_options, std::cerr);
 
   std::string terminal_error;
   platform::TerminalConsole::Options terminal_options;

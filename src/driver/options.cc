@@ -90,8 +90,40 @@ ParsedArguments ParseDriverArguments(
   return parsed;
 }
 
+void SplitDriverArguments(const std::vector<std::string>& arguments,
+                          std::vector<std::string>& driver,
+                          std::vector<std::string>& rest) {
+  driver.clear();
+  rest.clear();
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const size_t equals = argument.find('=');
+    const std::string_view name = std::string_view(argument).substr(0, equals);
+    bool action = false;
+    for (const ActionOption& option : kActionOptions) {
+      if (argument == option.name) action = true;
+    }
+    bool value = false;
+    for (const ValueOption& option : kValueOptions) {
+      if (name == option.name) value = true;
+    }
+    if (!action && !value) {
+      rest.push_back(argument);
+      continue;
+    }
+    driver.push_back(argument);
+    // A value option's value is the next argument unless given after "=".
+    if (value && equals == std::string::npos && i + 1 < arguments.size()) {
+      driver.push_back(arguments[++i]);
+    }
+  }
+}
+
 std::string DriverUsage() {
   return "usage: tarnevos [--root DIR] [--session DIR] [--output DEVICE]\n"
+         "       tarnevos --batch --cutoff DATE [--from C.U] [--to C.U]\n"
+         "                [--copies N] [--xlsx FILE] [--csv DIR] [--root DIR]\n"
+         "                [--session DIR] [--output DEVICE]\n"
          "       tarnevos --help | --version\n"
          "\n"
          "Prints the settlement summary of communities of owners up to a\n"
@@ -105,6 +137,11 @@ std::string DriverUsage() {
          "                   or ~/.local/state)\n"
          "  --output DEVICE  where reports go for this run: PANTALLA\n"
          "                   (preview), PDF[:FILE], TXT[:FILE], LP[:QUEUE]\n"
+         "  --batch          one report without the form or a terminal, for\n"
+         "                   scripts: --cutoff DATE (YYYY-MM-DD), --from and\n"
+         "                   --to C.U (default: every community and unit),\n"
+         "                   --copies N, --xlsx FILE and --csv DIR for the\n"
+         "                   settlement's figures as a spreadsheet\n"
          "  --help           this text\n"
          "  --version        the program's version\n"
          "\n"

@@ -7,6 +7,8 @@
 
 // The program's command line:
 //   tarnevos [--root DIR] [--session DIR] [--output DEVICE]
+//   tarnevos --batch --cutoff DATE [...] [--root DIR] [--session DIR]
+//            [--output DEVICE]          (the batch report, report/batch.h)
 //   tarnevos --help | --version
 // Options take their value as the next argument or after "=" (--root=DIR).
 // Started by the suite's menu the program gets no arguments at all and
@@ -32,6 +34,14 @@ struct ParsedArguments {
 // option, a stray argument, or an option without its value (or with an
 // empty one) is a usage error. A repeated option keeps its last value.
 ParsedArguments ParseDriverArguments(const std::vector<std::string>& arguments);
+
+// Sorts a command line into the driver's own options, with their values
+// (--root, --session, --output, --help, -h, --version), and everything else,
+// each in its order, for modes that have options of their own (the batch
+// report reads the rest).
+void SplitDriverArguments(const std::vector<std::string>& arguments,
+                          std::vector<std::string>& driver,
+                          std::vector<std::string>& rest);
 
 // The text of --help (also shown, on standard error, after a usage error).
 std::string DriverUsage();

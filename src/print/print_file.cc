@@ -31,6 +31,8 @@ struct PrintState {
   int16_t line = 0;
   int16_t column = 0;
   int16_t page_length = 0;
+  PrintOutcome outcome;
+  PrintFailureReporter reporter;  // nullptr: a message box
 };
 
 PrintState& State() {
@@ -93,8 +95,13 @@ const FailureTexts& TextsForSession() {
   return ForLanguage(kFailureTexts, SessionLanguage());
 }
 
-// Shows the message until a key is pressed; the screen is left as it was.
+// Shows the message until a key is pressed (the screen is left as it was),
+// or hands it to the reporter of a run without a terminal.
 void ReportFailure(const std::string& cp850_text) {
+  if (State().reporter) {
+    State().reporter(cp850_text);
+    return;
+  }
   if (MessageBox(kMessageRow, cp850_text)) {
     WaitKey();
     PopWindow();
@@ -109,8 +116,10 @@ void CloseAndReport() {
   if (state.file != nullptr) {
     if (!state.file->Flush()) state.write_failed = true;
     state.file.reset();
+    state.outcome.file_complete = !state.write_failed;
   }
   if (state.write_failed) {
+    state.outcome.file_complete = false;
     state.write_failed = false;
     state.unusable = true;
     ReportFailure(Cp850(TextsForSession().file) + state.path);
@@ -124,6 +133,7 @@ void OpenPrintFile(std::string_view target) {
   state.file.reset();
   state.path = Session().tmp_dir + std::string(kPrintFileName);
   state.unusable = false;
+  state.outcome = PrintOutcome{};
   state.file = platform::OpenFile(state.path, platform::OpenMode::kCreate);
   state.write_failed = state.file == nullptr;
   WriteLine("DEVICE" + OnOneLine(target));
@@ -230,10 +240,18 @@ void RunPrintProgram() {
   console.Suspend();
   platform::ProgramResult result = platform::RunProgram(program, {});
   console.Resume();
+  state.outcome.program_run = result.started;
+  state.outcome.program_exit_code = result.started ? result.exit_code : 0;
   if (!result.started) {
     ReportFailure(Cp850(TextsForSession().program) + program);
   }
 }
+
+void SetPrintFailureReporter(PrintFailureReporter reporter) {
+  State().reporter = std::move(reporter);
+}
+
+PrintOutcome LastPrintOutcome() { return State().outcome; }
 
 int16_t PrintLine() { return State().line; }
 int16_t PrintColumn() { return State().column; }

@@ -2,6 +2,7 @@
 #define TARNEVOS_PRINT_PRINT_FILE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,21 @@ void PrintJustify(std::string& code);
 void PrintText(int16_t column, std::string_view text, int16_t line_feeds);
 // Starts ExeDir + "KELPRINT" and waits for it, handing the terminal over.
 void RunPrintProgram();
+
+// Where the two print failures (a print file that cannot be written, a
+// print program that cannot be started) are told: by default a message box
+// that waits for a key. A run without a terminal gives a reporter that
+// receives the message (CP850) instead; nullptr restores the message box.
+using PrintFailureReporter = std::function<void(const std::string& message)>;
+void SetPrintFailureReporter(PrintFailureReporter reporter);
+
+// How the last report's printing went (since the last OpenPrintFile).
+struct PrintOutcome {
+  bool file_complete = false;  // the print file was written and closed whole
+  bool program_run = false;    // the print program was started and awaited
+  int program_exit_code = 0;   // its exit code, when it ran
+};
+PrintOutcome LastPrintOutcome();
 
 // Bookkeeping of the print file.
 int16_t PrintLine();        // lines advanced on the current page

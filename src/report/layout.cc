@@ -222,6 +222,35 @@ void PrintCommunityTotals(const CommunitySettlement& settlement,
   PrintText(1, std::string(kReportWidth, '='), 1);
 }
 
+std::vector<OverfullFigure> OverfullFigures(
+    const CommunitySettlement& settlement) {
+  std::vector<OverfullFigure> found;
+  const char printer = CurrencyFor("p");
+  const char other = printer == 'E' ? 'P' : 'E';
+  auto scan = [&found](OverfullFigure::Line line, const UnitSettlement* unit,
+                       const LineFigures& figures, const char* mask,
+                       char currency) {
+    for (size_t i = 0; i < figures.size(); ++i) {
+      std::string text =
+          FormatAmountIn(mask, static_cast<double>(figures[i]), currency);
+      if (text.empty() || text[0] == ' ') continue;
+      found.push_back({line, unit, static_cast<int>(i), currency, figures[i],
+                       std::move(text)});
+    }
+  };
+  for (const UnitSettlement& unit : settlement.units) {
+    scan(OverfullFigure::Line::kUnit, &unit, unit.Figures(), kLineMask,
+         printer);
+  }
+  scan(OverfullFigure::Line::kRemainder, nullptr, settlement.remainder,
+       kRemainderMask, printer);
+  scan(OverfullFigure::Line::kTotal, nullptr, settlement.totals, kLineMask,
+       printer);
+  scan(OverfullFigure::Line::kTotal, nullptr, settlement.totals, kLineMask,
+       other);
+  return found;
+}
+
 void PrintCommunityListing(const CommunitySettlement& settlement) {
   if (settlement.units.empty()) return;
   ListingCopy copy;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "report/settlement.h"
 
@@ -45,6 +46,24 @@ void PrintCommunityTotals(const CommunitySettlement& settlement,
 // One copy of the listing: a line per listed unit, then the totals block.
 // A community without units in the range prints nothing.
 void PrintCommunityListing(const CommunitySettlement& settlement);
+
+// A figure that fills its whole 10-character slot as the report prints it,
+// so that nothing separates it from the figure before it (from 100,000.00
+// euros, -10,000.00 euros, or 10,000,000 pesetas on).
+struct OverfullFigure {
+  enum class Line { kUnit, kRemainder, kTotal };
+  Line line = Line::kUnit;
+  const UnitSettlement* unit = nullptr;  // the unit of a unit line
+  int figure = 0;                        // 0..11, in LineFigures order
+  char currency = 'E';                   // 'E' or 'P': the slot's currency
+  int64_t amount = 0;                    // hundredths of a euro
+  std::string text;                      // the slot as printed (CP850)
+};
+// The overfull figures of a settlement's listing: the unit, remainder and
+// total lines in the printer's currency, the total line again in the other
+// one. Pointers into `settlement`, which must outlive the result.
+std::vector<OverfullFigure> OverfullFigures(
+    const CommunitySettlement& settlement);
 
 // --- Pieces of the page, exposed for tests. --------------------------------
 

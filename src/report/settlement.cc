@@ -235,6 +235,20 @@ void FinishTotals(CommunitySettlement& settlement) {
   }
 }
 
+// Calls `each` with every community from the first two bytes of RangeFrom
+// to the first two bytes of RangeTo in the FinquesH record area.
+void ForEachCommunity(const std::function<void()>& each) {
+  const ReportParameters& parameters = Parameters();
+  const std::string first = Prefix(parameters.range_from, 2);
+  const std::string last = Prefix(parameters.range_to, 2);
+  int16_t status = 0;
+  ReadByKey(kFinquesHandle, 0, first, 1, status);
+  while (status == 0 && CommunityCode() <= last) {
+    each();
+    StepRecords(kFinquesHandle, 1, status);
+  }
+}
+
 }  // namespace
 
 int64_t SumAmounts(int64_t a, int64_t b) {
@@ -482,15 +496,14 @@ void ProcessCommunity(const SettlementSink& sink) {
 }
 
 void ReportCommunities(const SettlementSink& sink) {
-  const ReportParameters& parameters = Parameters();
-  const std::string first = Prefix(parameters.range_from, 2);
-  const std::string last = Prefix(parameters.range_to, 2);
-  int16_t status = 0;
-  ReadByKey(kFinquesHandle, 0, first, 1, status);
-  while (status == 0 && CommunityCode() <= last) {
-    ProcessCommunity(sink);
-    StepRecords(kFinquesHandle, 1, status);
-  }
+  ForEachCommunity([&sink] { ProcessCommunity(sink); });
+}
+
+void SettleCommunities(const SettlementSink& sink) {
+  ForEachCommunity([&sink] {
+    const CommunitySettlement settlement = SettleCommunity();
+    if (sink) sink(settlement);
+  });
 }
 
 void ProduceReport(const SettlementSink& sink,

@@ -163,6 +163,11 @@ void RunReport();
 void ProduceReport(const SettlementSink& sink = nullptr,
                    const std::function<void()>& before_printing = nullptr);
 
+// Every community of the range settled and handed to `sink`, nothing
+// printed (checks of an installation read the figures the report would
+// print).
+void SettleCommunities(const SettlementSink& sink);
+
 // Every community from the first two bytes of RangeFrom to the first two
 // bytes of RangeTo (the print file must be open).
 void ReportCommunities(const SettlementSink& sink = nullptr);

@@ -1,5 +1,6 @@
 #include "util/numbers.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -323,6 +324,11 @@ std::string AmountMask(std::string_view pattern, char currency) {
 }  // namespace
 
 std::string FormatAmount(std::string_view pattern, double amount) {
+  return FormatAmountIn(pattern, amount, CurrentCurrency());
+}
+
+std::string FormatAmountIn(std::string_view pattern, double amount,
+                           char currency) {
   // A report formats thousands of amounts with a handful of patterns: the
   // last mask made is kept.
   struct LastMask {
@@ -331,15 +337,27 @@ std::string FormatAmount(std::string_view pattern, double amount) {
     std::string mask;
   };
   static LastMask last;
-  const char currency = CurrentCurrency();
   if (last.currency != currency || last.pattern != pattern) {
     last.mask = AmountMask(pattern, currency);
     last.pattern.assign(pattern);
     last.currency = currency;
   }
+  return FormatByMask(last.mask, AmountInCurrency(amount, currency));
+}
+
+double AmountInCurrency(double amount, char currency) {
   long double value = static_cast<long double>(amount) / 100;
   if (currency == 'P') value *= static_cast<long double>(kPesetasPerEuro);
-  return FormatByMask(last.mask, static_cast<double>(value));
+  return static_cast<double>(value);
+}
+
+int64_t WholePesetas(int64_t amount) {
+  const double value = AmountInCurrency(static_cast<double>(amount), 'P');
+  const long double rounded =
+      RoundHalfEven(std::fabs(static_cast<long double>(value)));
+  const auto whole = static_cast<int64_t>(
+      std::min(rounded, static_cast<long double>(INT64_MAX)));
+  return value < 0 ? -whole : whole;
 }
 
 bool IsInvalidNumberEntry(std::string_view text, std::string_view mask) {

@@ -33,6 +33,16 @@ std::string FormatByMask(std::string_view mask, double value);
 // Formats an amount in hundredths of a euro in the current currency through
 // a mask built from `pattern` ("ZZ,ZZZ,ZZ9", "ZZ,ZZZ,ZZZ").
 std::string FormatAmount(std::string_view pattern, double amount);
+// The same in the given currency ('E' or 'P') instead of the current one.
+std::string FormatAmountIn(std::string_view pattern, double amount,
+                           char currency);
+// An amount in hundredths of a euro as the number `currency` ('E' euros,
+// 'P' pesetas) shows before its mask rounds it: amount / 100, times the
+// peseta's fixed rate for pesetas. FormatAmount formats exactly this value.
+double AmountInCurrency(double amount, char currency);
+// The whole pesetas that a peseta slot shows for an amount in hundredths of
+// a euro (the conversion rounded half to even, as the masks round).
+int64_t WholePesetas(int64_t amount);
 // True when the typed text is not acceptable for the mask.
 bool IsInvalidNumberEntry(std::string_view text, std::string_view mask);
 
