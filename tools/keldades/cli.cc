@@ -8,10 +8,14 @@
 #include <map>
 
 #include "data/data_files.h"
+#include "keldades/check.h"
+#include "keldades/csv_dataset.h"
+#include "keldades/csv_values.h"
 #include "keldades/dataset.h"
 #include "keldades/generate.h"
 #include "keldades/new_installation.h"
 #include "keldades/store.h"
+#include "util/dates.h"
 
 namespace tarnevos::keldades {
 namespace {
@@ -25,6 +29,12 @@ constexpr const char* kUsage =
     "  keldades dump ROOT [FILE]          print the data as a dataset\n"
     "  keldades generate ROOT [--communities N] [--units U] [--years Y]\n"
     "                         [--seed S]  create a synthetic installation\n"
+    "  keldades export ROOT DIR [--semicolon]\n"
+    "                                     write DIR/<section>.csv\n"
+    "  keldades import ROOT DIR           create ROOT/DADES from DIR/*.csv\n"
+    "  keldades check ROOT [--cutoff DATE]\n"
+    "                                     list what will make settlements\n"
+    "                                     surprising (exit 1 when anything)\n"
     "  keldades --help | --version\n"
     "More in keldades(1).\n";
 
@@ -50,6 +60,37 @@ int Init(const std::string& root, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+// A calendar date as the CSV files write them, packed.
+bool CutoffDate(const std::string& text, std::string& packed) {
+  std::string iso, error;
+  if (!ParseDate(text, iso, error)) return false;
+  const int year = std::stoi(iso.substr(0, 4));
+  const int month = std::stoi(iso.substr(5, 2));
+  const int day = std::stoi(iso.substr(8, 2));
+  if (month < 1 || month > 12 || day < 1 || day > MonthLength(year, month)) {
+    return false;
+  }
+  packed = PackDigits(iso.substr(0, 4) + iso.substr(5, 2) + iso.substr(8, 2));
+  return true;
+}
+
+// The check's findings after a successful load, as warnings: the data is
+// the administrator's and stays loaded.
+void WarnAfterLoad(const std::string& root, std::ostream& err) {
+  CheckReport report;
+  std::string error;
+  if (!CheckInstallation(root, TodayPacked(), report, error)) {
+    err << "keldades: warning: the data loaded cannot be checked: " << error
+        << "\n";
+    return;
+  }
+  if (report.Count() == 0) return;
+  err << "keldades: warning: " << report.Count()
+      << (report.Count() == 1 ? " finding" : " findings")
+      << " that will make settlements surprising:\n";
+  PrintCheckReport(report, "keldades: warning:   ", err);
+}
+
 int Load(const std::string& root, const std::string& dataset_path,
          std::ostream& out, std::ostream& err) {
   RecordSet records;
@@ -65,7 +106,70 @@ int Load(const std::string& root, const std::string& dataset_path,
   }
   out << "loaded into " << root << "DADES: ";
   PrintCounts(counts, out);
+  WarnAfterLoad(root, err);
   return 0;
+}
+
+int Export(const std::string& root, const std::vector<std::string>& arguments,
+           std::ostream& out, std::ostream& err) {
+  CsvStyle style;
+  for (size_t i = 3; i < arguments.size(); ++i) {
+    if (arguments[i] != "--semicolon") {
+      err << "keldades: unknown option " << arguments[i] << "\n" << kUsage;
+      return kExitUsage;
+    }
+    // As spreadsheet programs write CSV where the decimal mark is a comma.
+    style = CsvStyle{';', ',', true, true};
+  }
+  std::string error;
+  if (!ExportCsv(root, arguments[2], style, error)) {
+    err << "keldades: " << error << "\n";
+    return 1;
+  }
+  out << "exported " << root << "DADES to " << arguments[2] << "\n";
+  return 0;
+}
+
+int Import(const std::string& root, const std::string& folder,
+           std::ostream& out, std::ostream& err) {
+  WriteCounts counts;
+  std::string error;
+  if (!ImportCsv(root, folder, counts, error)) {
+    err << "keldades: " << error << "\nnothing was changed\n";
+    return 1;
+  }
+  out << "imported into " << root << "DADES: ";
+  PrintCounts(counts, out);
+  WarnAfterLoad(root, err);
+  return 0;
+}
+
+// Exit 0 nothing found, 1 findings, 2 the installation cannot be read,
+// kExitUsage wrong usage.
+int Check(const std::string& root, const std::vector<std::string>& arguments,
+          std::ostream& out, std::ostream& err) {
+  std::string cutoff = TodayPacked();
+  for (size_t i = 2; i < arguments.size(); i += 2) {
+    if (arguments[i] != "--cutoff" || i + 1 >= arguments.size() ||
+        !CutoffDate(arguments[i + 1], cutoff)) {
+      err << "keldades: check takes --cutoff and a calendar date "
+             "(YYYY-MM-DD or DD/MM/YYYY)\n"
+          << kUsage;
+      return kExitUsage;
+    }
+  }
+  CheckReport report;
+  std::string error;
+  if (!CheckInstallation(root, cutoff, report, error)) {
+    err << "keldades: " << error << "\n";
+    return 2;
+  }
+  PrintCheckReport(report, "", out);
+  if (report.Count() == 0) {
+    out << "nothing found\n";
+    return 0;
+  }
+  return 1;
 }
 
 bool ParseCount(const std::string& text, int64_t& value) {
@@ -249,6 +353,13 @@ int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
   if (command == "generate") {
     return GenerateCommand(root, arguments, out, err);
   }
+  if (command == "export" && arguments.size() >= 3) {
+    return Export(root, arguments, out, err);
+  }
+  if (command == "import" && arguments.size() == 3) {
+    return Import(root, arguments[2], out, err);
+  }
+  if (command == "check") return Check(root, arguments, out, err);
   err << kUsage;
   return kExitUsage;
 }

@@ -14,11 +14,17 @@
 //   keldades dump ROOT [FILE]
 //   keldades generate ROOT [--communities N] [--units U] [--years Y]
 //                          [--seed S]
+//   keldades export ROOT DIR [--semicolon]
+//   keldades import ROOT DIR
+//   keldades check ROOT [--cutoff DATE]
 namespace tarnevos::keldades {
 
 // Runs one command (arguments without the program name), or --help and
 // --version (on `out`). Returns the exit code: 0 done, 1 the command failed
 // (message on `err`), 64 bad usage (the usage on `err`).
+// The check returns 0 when it found nothing, 1 with findings and 2 when
+// the installation cannot be read. Load and import print the check's
+// findings as warnings after a successful load.
 int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
                 std::ostream& err);
 

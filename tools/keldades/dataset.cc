@@ -9,6 +9,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -212,328 +213,322 @@ constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
 // -----------------------------------------------------------------
 
 struct Builder {
+  explicit Builder(std::string& error) : check(error) {}
   Checker check;
   RecordSet records;
-  std::set<int> communities;            // codes present
+  std::map<int, size_t> receipt_keys;   // key byte -> index
+  std::map<int, size_t> communities;    // code -> index
   std::set<std::pair<int, int>> units;  // (community, unit) present
   std::map<std::pair<int, int>, size_t>
       unit_numbers;  // (community, unit % 1000)
 };
 
-bool ReceiptTypes(const Json& section, Builder& b) {
-  std::map<int, size_t> seen;  // key byte -> index
-  for (size_t i = 0; i < section.size(); ++i) {
-    const Json& item = section[i];
-    Where where = Where("receipt_types").Index(i);
-    if (!b.check.Object(item, where, {"code", "number", "class"})) return false;
-    bool has_code = item.contains("code");
-    bool has_number = item.contains("number");
-    if (has_code == has_number) {
-      return b.check.Fail(where,
-                          "needs either \"code\" (1 to 8) or "
-                          "\"number\" (0 to 9999)");
-    }
-    int64_t code = 0, number = 0, type_class = 0;
-    int key = 0;
-    if (has_code) {
-      if (!b.check.Integer(item["code"], where.Field("code"), 1, 8, code)) {
-        return false;
-      }
-      key = static_cast<int>(code);
-    } else {
-      if (!b.check.Integer(item["number"], where.Field("number"), 0, 9999,
-                           number)) {
-        return false;
-      }
-      key = 128 + static_cast<int>(number % 100);
-    }
-    if (!b.check.OptionalInteger(item, "class", where, kInt16Min, kInt16Max, 0,
-                                 type_class)) {
+bool ReceiptType(const Json& item, size_t i, Builder& b) {
+  std::map<int, size_t>& seen = b.receipt_keys;
+  Where where = Where("receipt_types").Index(i);
+  if (!b.check.Object(item, where, {"code", "number", "class"})) return false;
+  bool has_code = item.contains("code");
+  bool has_number = item.contains("number");
+  if (has_code == has_number) {
+    return b.check.Fail(where,
+                        "needs either \"code\" (1 to 8) or "
+                        "\"number\" (0 to 9999)");
+  }
+  int64_t code = 0, number = 0, type_class = 0;
+  int key = 0;
+  if (has_code) {
+    if (!b.check.Integer(item["code"], where.Field("code"), 1, 8, code)) {
       return false;
     }
-    auto [it, inserted] = seen.emplace(key, i);
-    if (!inserted) {
-      return b.check.Fail(where, "is the same receipt type as receipt_types[" +
-                                     std::to_string(it->second) + "]");
+    key = static_cast<int>(code);
+  } else {
+    if (!b.check.Integer(item["number"], where.Field("number"), 0, 9999,
+                         number)) {
+      return false;
     }
-    RecordBuilder record(kThRebutFile);
-    record.Bytes("code", std::string(1, static_cast<char>(key)));
-    record.Int("number", number);
-    record.Int("class", type_class);
-    b.records.files[kThRebutFile].push_back(record.Take());
+    key = 128 + static_cast<int>(number % 100);
+  }
+  if (!b.check.OptionalInteger(item, "class", where, kInt16Min, kInt16Max, 0,
+                               type_class)) {
+    return false;
+  }
+  auto [it, inserted] = seen.emplace(key, i);
+  if (!inserted) {
+    return b.check.Fail(where, "is the same receipt type as receipt_types[" +
+                                   std::to_string(it->second) + "]");
+  }
+  RecordBuilder record(kThRebutFile);
+  record.Bytes("code", std::string(1, static_cast<char>(key)));
+  record.Int("number", number);
+  record.Int("class", type_class);
+  b.records.files[kThRebutFile].push_back(record.Take());
+  return true;
+}
+
+bool Community(const Json& item, size_t i, Builder& b) {
+  std::map<int, size_t>& seen = b.communities;
+  Where where = Where("communities").Index(i);
+  if (!b.check.Object(
+          item, where,
+          {"code", "name", "monthly_fee", "fee_tax_type", "last_settlement",
+           "tax_id", "special_columns", "expense_headings"})) {
+    return false;
+  }
+  const Json* code_value = nullptr;
+  int64_t code = 0, fee = 0, tax_type = 0;
+  std::string name, tax_id, settlement = PackedDate(0, 0, 0);
+  if (!b.check.RequiredMember(item, "code", where, code_value) ||
+      !b.check.Integer(*code_value, where.Field("code"), 0, 9999, code) ||
+      !b.check.OptionalText(item, "name", where, name) ||
+      !b.check.OptionalInteger(item, "monthly_fee", where, kInt32Min, kInt32Max,
+                               0, fee) ||
+      !b.check.OptionalInteger(item, "fee_tax_type", where, 0, 1, 0,
+                               tax_type) ||
+      !b.check.OptionalText(item, "tax_id", where, tax_id)) {
+    return false;
+  }
+  auto settled = item.find("last_settlement");
+  if (settled != item.end() && !settled->is_null() &&
+      !b.check.Date(*settled, where.Field("last_settlement"), settlement)) {
+    return false;
+  }
+  auto [it, inserted] = seen.emplace(static_cast<int>(code), i);
+  if (!inserted) {
+    return b.check.Fail(
+        where.Field("code"),
+        "repeats communities[" + std::to_string(it->second) + "]");
+  }
+  RecordBuilder record(kFinquesFile);
+  record.Bytes("code", PackedCommunity(static_cast<int>(code)));
+  record.Bytes("name", name);
+  record.Int("monthly_fee", fee);
+  record.Int("fee_tax_type", tax_type);
+  record.Bytes("last_settlement", settlement);
+  record.Bytes("tax_id", tax_id);
+  const Json* columns = nullptr;
+  if (!b.check.OptionalArray(item, "special_columns", where, 6, columns)) {
+    return false;
+  }
+  for (int k = 1; k <= 6; ++k) {
+    std::string title;
+    int64_t total = 0;
+    if (static_cast<size_t>(k) <= columns->size()) {
+      const Json& column = (*columns)[k - 1];
+      Where at = where.Field("special_columns").Index(k - 1);
+      if (!b.check.Object(column, at, {"title", "coefficient_total"}) ||
+          !b.check.OptionalText(column, "title", at, title) ||
+          !b.check.OptionalInteger(column, "coefficient_total", at, kInt32Min,
+                                   kInt32Max, 0, total)) {
+        return false;
+      }
+    }
+    record.Bytes(IndexedName("special_title", k), title);
+    record.Int(IndexedName("special_total", k), total);
+  }
+  b.records.files[kFinquesFile].push_back(record.Take());
+
+  auto headings = item.find("expense_headings");
+  if (headings != item.end()) {
+    std::string text;
+    if (!b.check.Text(*headings, where.Field("expense_headings"), text)) {
+      return false;
+    }
+    RecordBuilder desp(kFinDespFile);
+    desp.Bytes("code", PackedCommunity(static_cast<int>(code)));
+    desp.Bytes("headings", text);
+    b.records.files[kFinDespFile].push_back(desp.Take());
   }
   return true;
 }
 
-bool Communities(const Json& section, Builder& b) {
-  std::map<int, size_t> seen;
-  for (size_t i = 0; i < section.size(); ++i) {
-    const Json& item = section[i];
-    Where where = Where("communities").Index(i);
-    if (!b.check.Object(
-            item, where,
-            {"code", "name", "monthly_fee", "fee_tax_type", "last_settlement",
-             "tax_id", "special_columns", "expense_headings"})) {
-      return false;
-    }
-    const Json* code_value = nullptr;
-    int64_t code = 0, fee = 0, tax_type = 0;
-    std::string name, tax_id, settlement = PackedDate(0, 0, 0);
-    if (!b.check.RequiredMember(item, "code", where, code_value) ||
-        !b.check.Integer(*code_value, where.Field("code"), 0, 9999, code) ||
-        !b.check.OptionalText(item, "name", where, name) ||
-        !b.check.OptionalInteger(item, "monthly_fee", where, kInt32Min,
-                                 kInt32Max, 0, fee) ||
-        !b.check.OptionalInteger(item, "fee_tax_type", where, 0, 1, 0,
-                                 tax_type) ||
-        !b.check.OptionalText(item, "tax_id", where, tax_id)) {
-      return false;
-    }
-    auto settled = item.find("last_settlement");
-    if (settled != item.end() && !settled->is_null() &&
-        !b.check.Date(*settled, where.Field("last_settlement"), settlement)) {
-      return false;
-    }
-    auto [it, inserted] = seen.emplace(static_cast<int>(code), i);
-    if (!inserted) {
-      return b.check.Fail(
-          where.Field("code"),
-          "repeats communities[" + std::to_string(it->second) + "]");
-    }
-    RecordBuilder record(kFinquesFile);
-    record.Bytes("code", PackedCommunity(static_cast<int>(code)));
-    record.Bytes("name", name);
-    record.Int("monthly_fee", fee);
-    record.Int("fee_tax_type", tax_type);
-    record.Bytes("last_settlement", settlement);
-    record.Bytes("tax_id", tax_id);
-    const Json* columns = nullptr;
-    if (!b.check.OptionalArray(item, "special_columns", where, 6, columns)) {
-      return false;
-    }
-    for (int k = 1; k <= 6; ++k) {
-      std::string title;
-      int64_t total = 0;
-      if (static_cast<size_t>(k) <= columns->size()) {
-        const Json& column = (*columns)[k - 1];
-        Where at = where.Field("special_columns").Index(k - 1);
-        if (!b.check.Object(column, at, {"title", "coefficient_total"}) ||
-            !b.check.OptionalText(column, "title", at, title) ||
-            !b.check.OptionalInteger(column, "coefficient_total", at, kInt32Min,
-                                     kInt32Max, 0, total)) {
-          return false;
-        }
-      }
-      record.Bytes(IndexedName("special_title", k), title);
-      record.Int(IndexedName("special_total", k), total);
-    }
-    b.records.files[kFinquesFile].push_back(record.Take());
+bool Unit(const Json& item, size_t i, Builder& b) {
+  Where where = Where("units").Index(i);
+  if (!b.check.Object(item, where,
+                      {"code", "owner", "designation", "coefficients",
+                       "receipt_amounts", "free_entries"})) {
+    return false;
+  }
+  const Json* code_value = nullptr;
+  int community = 0, unit = 0;
+  std::string owner, designation;
+  if (!b.check.RequiredMember(item, "code", where, code_value) ||
+      !b.check.UnitCode(*code_value, where.Field("code"), community, unit) ||
+      !b.check.OptionalText(item, "owner", where, owner) ||
+      !b.check.OptionalText(item, "designation", where, designation)) {
+    return false;
+  }
+  if (!b.communities.count(community)) {
+    return b.check.Fail(where.Field("code"),
+                        "community " + std::to_string(community) +
+                            " is not among the communities");
+  }
+  if (!b.units.insert({community, unit}).second) {
+    return b.check.Fail(where.Field("code"), "repeats another unit");
+  }
+  // The report keeps a unit's figures under its last three digits.
+  auto [it, inserted] =
+      b.unit_numbers.emplace(std::make_pair(community, unit % 1000), i);
+  if (!inserted) {
+    return b.check.Fail(where.Field("code"),
+                        "ends in the same three digits as units[" +
+                            std::to_string(it->second) + "]");
+  }
+  RecordBuilder record(kPropietFile);
+  record.Bytes("code", PackedUnit(community, unit));
+  record.Bytes("owner", owner);
+  record.Bytes("designation", designation);
 
-    auto headings = item.find("expense_headings");
-    if (headings != item.end()) {
-      std::string text;
-      if (!b.check.Text(*headings, where.Field("expense_headings"), text)) {
+  const Json* coefficients = nullptr;
+  const Json* amounts = nullptr;
+  const Json* free_entries = nullptr;
+  if (!b.check.OptionalArray(item, "coefficients", where, 7, coefficients) ||
+      !b.check.OptionalArray(item, "receipt_amounts", where, 8, amounts) ||
+      !b.check.OptionalArray(item, "free_entries", where, 2, free_entries)) {
+    return false;
+  }
+  for (int k = 1; k <= 7; ++k) {
+    int64_t value = 0;
+    if (static_cast<size_t>(k) <= coefficients->size() &&
+        !b.check.Integer((*coefficients)[k - 1],
+                         where.Field("coefficients").Index(k - 1), kInt32Min,
+                         kInt32Max, value)) {
+      return false;
+    }
+    record.Int(IndexedName("coefficient", k), value);
+  }
+  for (int q = 1; q <= 8; ++q) {
+    int64_t value = 0;
+    if (static_cast<size_t>(q) <= amounts->size() &&
+        !b.check.Integer((*amounts)[q - 1],
+                         where.Field("receipt_amounts").Index(q - 1), kInt32Min,
+                         kInt32Max, value)) {
+      return false;
+    }
+    record.Int(IndexedName("receipt_amount", q), value);
+  }
+  for (int e = 1; e <= 2; ++e) {
+    int64_t type = 0, amount = 0;
+    if (static_cast<size_t>(e) <= free_entries->size()) {
+      const Json& entry = (*free_entries)[e - 1];
+      Where at = where.Field("free_entries").Index(e - 1);
+      const Json* type_value = nullptr;
+      if (!b.check.Object(entry, at, {"type", "amount"}) ||
+          !b.check.RequiredMember(entry, "type", at, type_value) ||
+          !b.check.Integer(*type_value, at.Field("type"), 0, kInt16Max, type) ||
+          !b.check.OptionalInteger(entry, "amount", at, kInt32Min, kInt32Max, 0,
+                                   amount)) {
         return false;
       }
-      RecordBuilder desp(kFinDespFile);
-      desp.Bytes("code", PackedCommunity(static_cast<int>(code)));
-      desp.Bytes("headings", text);
-      b.records.files[kFinDespFile].push_back(desp.Take());
     }
-    b.communities.insert(static_cast<int>(code));
+    record.Int(IndexedName("free_type", e), type);
+    record.Int(IndexedName("free_amount", e), amount);
   }
+  b.records.files[kPropietFile].push_back(record.Take());
   return true;
 }
 
-bool Units(const Json& section, Builder& b) {
-  for (size_t i = 0; i < section.size(); ++i) {
-    const Json& item = section[i];
-    Where where = Where("units").Index(i);
-    if (!b.check.Object(item, where,
-                        {"code", "owner", "designation", "coefficients",
-                         "receipt_amounts", "free_entries"})) {
-      return false;
-    }
-    const Json* code_value = nullptr;
-    int community = 0, unit = 0;
-    std::string owner, designation;
-    if (!b.check.RequiredMember(item, "code", where, code_value) ||
-        !b.check.UnitCode(*code_value, where.Field("code"), community, unit) ||
-        !b.check.OptionalText(item, "owner", where, owner) ||
-        !b.check.OptionalText(item, "designation", where, designation)) {
-      return false;
-    }
-    if (!b.communities.count(community)) {
-      return b.check.Fail(where.Field("code"),
-                          "community " + std::to_string(community) +
-                              " is not among the communities");
-    }
-    if (!b.units.insert({community, unit}).second) {
-      return b.check.Fail(where.Field("code"), "repeats another unit");
-    }
-    // The report keeps a unit's figures under its last three digits.
-    auto [it, inserted] =
-        b.unit_numbers.emplace(std::make_pair(community, unit % 1000), i);
-    if (!inserted) {
-      return b.check.Fail(where.Field("code"),
-                          "ends in the same three digits as units[" +
-                              std::to_string(it->second) + "]");
-    }
-    RecordBuilder record(kPropietFile);
-    record.Bytes("code", PackedUnit(community, unit));
-    record.Bytes("owner", owner);
-    record.Bytes("designation", designation);
-
-    const Json* coefficients = nullptr;
-    const Json* amounts = nullptr;
-    const Json* free_entries = nullptr;
-    if (!b.check.OptionalArray(item, "coefficients", where, 7, coefficients) ||
-        !b.check.OptionalArray(item, "receipt_amounts", where, 8, amounts) ||
-        !b.check.OptionalArray(item, "free_entries", where, 2, free_entries)) {
-      return false;
-    }
-    for (int k = 1; k <= 7; ++k) {
-      int64_t value = 0;
-      if (static_cast<size_t>(k) <= coefficients->size() &&
-          !b.check.Integer((*coefficients)[k - 1],
-                           where.Field("coefficients").Index(k - 1), kInt32Min,
-                           kInt32Max, value)) {
-        return false;
-      }
-      record.Int(IndexedName("coefficient", k), value);
-    }
-    for (int q = 1; q <= 8; ++q) {
-      int64_t value = 0;
-      if (static_cast<size_t>(q) <= amounts->size() &&
-          !b.check.Integer((*amounts)[q - 1],
-                           where.Field("receipt_amounts").Index(q - 1),
-                           kInt32Min, kInt32Max, value)) {
-        return false;
-      }
-      record.Int(IndexedName("receipt_amount", q), value);
-    }
-    for (int e = 1; e <= 2; ++e) {
-      int64_t type = 0, amount = 0;
-      if (static_cast<size_t>(e) <= free_entries->size()) {
-        const Json& entry = (*free_entries)[e - 1];
-        Where at = where.Field("free_entries").Index(e - 1);
-        const Json* type_value = nullptr;
-        if (!b.check.Object(entry, at, {"type", "amount"}) ||
-            !b.check.RequiredMember(entry, "type", at, type_value) ||
-            !b.check.Integer(*type_value, at.Field("type"), 0, kInt16Max,
-                             type) ||
-            !b.check.OptionalInteger(entry, "amount", at, kInt32Min, kInt32Max,
-                                     0, amount)) {
-          return false;
-        }
-      }
-      record.Int(IndexedName("free_type", e), type);
-      record.Int(IndexedName("free_amount", e), amount);
-    }
-    b.records.files[kPropietFile].push_back(record.Take());
+bool Collection(const Json& item, size_t i, Builder& b) {
+  Where where = Where("collections").Index(i);
+  if (!b.check.Object(item, where,
+                      {"unit", "date", "amount", "deduction", "type"})) {
+    return false;
   }
+  const Json* unit_value = nullptr;
+  const Json* date_value = nullptr;
+  int community = 0, unit = 0;
+  std::string date, type = "C";
+  int64_t amount = 0, deduction = 0;
+  if (!b.check.RequiredMember(item, "unit", where, unit_value) ||
+      !b.check.UnitCode(*unit_value, where.Field("unit"), community, unit) ||
+      !b.check.RequiredMember(item, "date", where, date_value) ||
+      !b.check.Date(*date_value, where.Field("date"), date) ||
+      !b.check.OptionalInteger(item, "amount", where, kInt32Min, kInt32Max, 0,
+                               amount) ||
+      !b.check.OptionalInteger(item, "deduction", where, kInt32Min, kInt32Max,
+                               0, deduction)) {
+    return false;
+  }
+  if (item.contains("type") &&
+      !b.check.Text(item["type"], where.Field("type"), type)) {
+    return false;
+  }
+  if (type.size() != 1) {
+    return b.check.Fail(where.Field("type"), "must be one character");
+  }
+  if (!b.units.count({community, unit})) {
+    return b.check.Fail(where.Field("unit"), "is not among the units");
+  }
+  RecordBuilder record(kCobramFile);
+  record.Bytes("unit", PackedUnit(community, unit));
+  record.Bytes("date", date);
+  record.Int("amount", amount);
+  record.Int("deduction", deduction);
+  record.Bytes("type", type);
+  b.records.files[kCobramFile].push_back(record.Take());
   return true;
 }
 
-bool Collections(const Json& section, Builder& b) {
-  for (size_t i = 0; i < section.size(); ++i) {
-    const Json& item = section[i];
-    Where where = Where("collections").Index(i);
-    if (!b.check.Object(item, where,
-                        {"unit", "date", "amount", "deduction", "type"})) {
-      return false;
-    }
-    const Json* unit_value = nullptr;
-    const Json* date_value = nullptr;
-    int community = 0, unit = 0;
-    std::string date, type = "C";
-    int64_t amount = 0, deduction = 0;
-    if (!b.check.RequiredMember(item, "unit", where, unit_value) ||
-        !b.check.UnitCode(*unit_value, where.Field("unit"), community, unit) ||
-        !b.check.RequiredMember(item, "date", where, date_value) ||
-        !b.check.Date(*date_value, where.Field("date"), date) ||
-        !b.check.OptionalInteger(item, "amount", where, kInt32Min, kInt32Max, 0,
-                                 amount) ||
-        !b.check.OptionalInteger(item, "deduction", where, kInt32Min, kInt32Max,
-                                 0, deduction)) {
-      return false;
-    }
-    if (item.contains("type") &&
-        !b.check.Text(item["type"], where.Field("type"), type)) {
-      return false;
-    }
-    if (type.size() != 1) {
-      return b.check.Fail(where.Field("type"), "must be one character");
-    }
-    if (!b.units.count({community, unit})) {
-      return b.check.Fail(where.Field("unit"), "is not among the units");
-    }
-    RecordBuilder record(kCobramFile);
-    record.Bytes("unit", PackedUnit(community, unit));
-    record.Bytes("date", date);
-    record.Int("amount", amount);
-    record.Int("deduction", deduction);
-    record.Bytes("type", type);
-    b.records.files[kCobramFile].push_back(record.Take());
+bool Payment(const Json& item, size_t i, Builder& b) {
+  Where where = Where("payments").Index(i);
+  if (!b.check.Object(item, where,
+                      {"community", "date", "amount", "single_unit", "code"})) {
+    return false;
   }
+  const Json* community_value = nullptr;
+  const Json* date_value = nullptr;
+  int64_t community = 0, amount = 0, code = 0;
+  std::string date;
+  bool single = false;
+  if (!b.check.RequiredMember(item, "community", where, community_value) ||
+      !b.check.Integer(*community_value, where.Field("community"), 0, 9999,
+                       community) ||
+      !b.check.RequiredMember(item, "date", where, date_value) ||
+      !b.check.Date(*date_value, where.Field("date"), date) ||
+      !b.check.OptionalInteger(item, "amount", where, kInt32Min, kInt32Max, 0,
+                               amount)) {
+    return false;
+  }
+  auto flag = item.find("single_unit");
+  if (flag != item.end()) {
+    if (!flag->is_boolean()) {
+      return b.check.Fail(where.Field("single_unit"), "must be true or false");
+    }
+    single = flag->get<bool>();
+  }
+  // A single unit's number, or a report column: 0 previous balance,
+  // 1 .. 7 columns A .. G, 8 private expenses.
+  if (!b.check.OptionalInteger(item, "code", where, 0, single ? 999 : 8, 0,
+                               code)) {
+    return false;
+  }
+  if (!b.communities.count(static_cast<int>(community))) {
+    return b.check.Fail(where.Field("community"),
+                        "is not among the communities");
+  }
+  if (single && !b.unit_numbers.count(
+                    {static_cast<int>(community), static_cast<int>(code)})) {
+    return b.check.Fail(where.Field("code"), "is not a unit of the community");
+  }
+  RecordBuilder record(kPagamFile);
+  record.Bytes("community", PackedCommunity(static_cast<int>(community)));
+  record.Bytes("date", date);
+  record.Int("amount", amount);
+  record.Bytes("single_unit", single ? "S" : " ");
+  record.Bytes("code", PackedCommunity(static_cast<int>(code)));
+  b.records.files[kPagamFile].push_back(record.Take());
   return true;
 }
 
-bool Payments(const Json& section, Builder& b) {
-  for (size_t i = 0; i < section.size(); ++i) {
-    const Json& item = section[i];
-    Where where = Where("payments").Index(i);
-    if (!b.check.Object(
-            item, where,
-            {"community", "date", "amount", "single_unit", "code"})) {
-      return false;
-    }
-    const Json* community_value = nullptr;
-    const Json* date_value = nullptr;
-    int64_t community = 0, amount = 0, code = 0;
-    std::string date;
-    bool single = false;
-    if (!b.check.RequiredMember(item, "community", where, community_value) ||
-        !b.check.Integer(*community_value, where.Field("community"), 0, 9999,
-                         community) ||
-        !b.check.RequiredMember(item, "date", where, date_value) ||
-        !b.check.Date(*date_value, where.Field("date"), date) ||
-        !b.check.OptionalInteger(item, "amount", where, kInt32Min, kInt32Max, 0,
-                                 amount)) {
-      return false;
-    }
-    auto flag = item.find("single_unit");
-    if (flag != item.end()) {
-      if (!flag->is_boolean()) {
-        return b.check.Fail(where.Field("single_unit"),
-                            "must be true or false");
-      }
-      single = flag->get<bool>();
-    }
-    // A single unit's number, or a report column: 0 previous balance,
-    // 1 .. 7 columns A .. G, 8 private expenses.
-    if (!b.check.OptionalInteger(item, "code", where, 0, single ? 999 : 8, 0,
-                                 code)) {
-      return false;
-    }
-    if (!b.communities.count(static_cast<int>(community))) {
-      return b.check.Fail(where.Field("community"),
-                          "is not among the communities");
-    }
-    if (single && !b.unit_numbers.count(
-                      {static_cast<int>(community), static_cast<int>(code)})) {
-      return b.check.Fail(where.Field("code"),
-                          "is not a unit of the community");
-    }
-    RecordBuilder record(kPagamFile);
-    record.Bytes("community", PackedCommunity(static_cast<int>(community)));
-    record.Bytes("date", date);
-    record.Int("amount", amount);
-    record.Bytes("single_unit", single ? "S" : " ");
-    record.Bytes("code", PackedCommunity(static_cast<int>(code)));
-    b.records.files[kPagamFile].push_back(record.Take());
-  }
-  return true;
+using ElementReader = bool (*)(const Json&, size_t, Builder&);
+
+// The reader of a section's elements; nullptr for a name that is none.
+ElementReader ReaderOf(std::string_view section) {
+  if (section == "receipt_types") return ReceiptType;
+  if (section == "communities") return Community;
+  if (section == "units") return Unit;
+  if (section == "collections") return Collection;
+  if (section == "payments") return Payment;
+  return nullptr;
 }
 
 bool BuildAll(const Json& dataset, Builder& b) {
@@ -542,22 +537,33 @@ bool BuildAll(const Json& dataset, Builder& b) {
                        "payments"})) {
     return false;
   }
-  using SectionReader = bool (*)(const Json&, Builder&);
   // Communities before units before collections and payments: each refers
   // to what came before.
-  const std::pair<const char*, SectionReader> order[] = {
-      {"receipt_types", ReceiptTypes},
-      {"communities", Communities},
-      {"units", Units},
-      {"collections", Collections},
-      {"payments", Payments}};
-  for (const auto& [name, reader] : order) {
-    auto it = dataset.find(name);
+  for (const Section& section : kSections) {
+    auto it = dataset.find(section.name);
     if (it == dataset.end() || it->is_null()) continue;
-    if (!it->is_array()) return b.check.Fail(Where(name), "must be a list");
-    if (!reader(*it, b)) return false;
+    if (!it->is_array()) {
+      return b.check.Fail(Where(section.name), "must be a list");
+    }
+    const ElementReader reader = ReaderOf(section.name);
+    for (size_t i = 0; i < it->size(); ++i) {
+      if (!reader((*it)[i], i, b)) return false;
+    }
   }
   return true;
+}
+
+// Records go to their files in key order; equal keys keep the order they
+// were given in.
+void SortRecords(RecordSet& records) {
+  for (int file = 0; file < kFileCount; ++file) {
+    auto& list = records.files[file];
+    std::stable_sort(list.begin(), list.end(),
+                     [file](const std::string& a, const std::string& b) {
+                       return KeyOf(static_cast<FileIndex>(file), a) <
+                              KeyOf(static_cast<FileIndex>(file), b);
+                     });
+  }
 }
 
 int DigitsValue(std::string_view digits) {
@@ -592,6 +598,47 @@ void TrimTrailing(Json& array, const Json& empty) {
 
 }  // namespace
 
+struct DatasetBuilder::Impl {
+  std::string error;
+  Builder builder{error};
+  std::string last_section;
+  bool spent = false;
+};
+
+DatasetBuilder::DatasetBuilder() : impl_(std::make_unique<Impl>()) {}
+DatasetBuilder::~DatasetBuilder() = default;
+
+bool DatasetBuilder::Add(std::string_view section, size_t index,
+                         const Json& element) {
+  Impl& impl = *impl_;
+  if (impl.spent) return false;
+  const ElementReader reader = ReaderOf(section);
+  if (reader == nullptr) {
+    impl.error = std::string(section) + ": not a section of a dataset";
+    impl.spent = true;
+    return false;
+  }
+  try {
+    if (!reader(element, index, impl.builder)) impl.spent = true;
+  } catch (const std::exception& e) {
+    impl.error =
+        std::string(section) + "[" + std::to_string(index) + "]: " + e.what();
+    impl.spent = true;
+  }
+  return !impl.spent;
+}
+
+bool DatasetBuilder::Finish(RecordSet& records) {
+  records = RecordSet{};
+  if (impl_->spent) return false;
+  impl_->spent = true;
+  SortRecords(impl_->builder.records);
+  records = std::move(impl_->builder.records);
+  return true;
+}
+
+const std::string& DatasetBuilder::error() const { return impl_->error; }
+
 std::string PackedCommunity(int community) {
   char digits[8];
   std::snprintf(digits, sizeof digits, "%04d", community % 10000);
@@ -613,18 +660,9 @@ bool RecordsFromDataset(const Json& dataset, RecordSet& records,
                         std::string& error) {
   records = RecordSet{};
   try {
-    Builder builder{Checker(error), {}, {}, {}, {}};
+    Builder builder(error);
     if (!BuildAll(dataset, builder)) return false;
-    // Records go to their files in key order; equal keys keep the order
-    // they were given in.
-    for (int file = 0; file < kFileCount; ++file) {
-      auto& list = builder.records.files[file];
-      std::stable_sort(list.begin(), list.end(),
-                       [file](const std::string& a, const std::string& b) {
-                         return KeyOf(static_cast<FileIndex>(file), a) <
-                                KeyOf(static_cast<FileIndex>(file), b);
-                       });
-    }
+    SortRecords(builder.records);
     records = std::move(builder.records);
     return true;
   } catch (const std::exception& e) {

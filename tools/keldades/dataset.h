@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -57,6 +58,31 @@ bool ReadDatasetFile(const std::string& path, RecordSet& records,
                      std::string& error);
 bool RecordsFromDataset(const Json& dataset, RecordSet& records,
                         std::string& error);
+
+// Builds records element by element with exactly the checks of
+// RecordsFromDataset, for readers that have one element at a time (the CSV
+// import). Elements must come section by section in kSections order, each
+// section's in its own order: every section refers to the ones before it.
+// `index` is the element's place in its section, used in messages
+// ("units[3].coefficients[1]: ..."). Add returns false at the first fault,
+// with error() set; the builder is then spent and keeps refusing.
+class DatasetBuilder {
+ public:
+  DatasetBuilder();
+  ~DatasetBuilder();
+  DatasetBuilder(const DatasetBuilder&) = delete;
+  DatasetBuilder& operator=(const DatasetBuilder&) = delete;
+
+  bool Add(std::string_view section, size_t index, const Json& element);
+  // The records in key order (the builder is spent afterwards); false when
+  // some Add failed.
+  bool Finish(RecordSet& records);
+  const std::string& error() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // Section names in dataset order and the files each is written from.
 struct Section {
