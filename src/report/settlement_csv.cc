@@ -34,7 +34,7 @@ std::string CsvText(const SheetTable& table) {
   for (const SheetRow& row : table.rows) {
     fields.clear();
     for (const SheetCell& cell : row) fields.push_back(CellText(cell));
-    text += CsvRecord(fields, kSeparator);
+    text += CsvLine(fields, kSeparator);
   }
   return text;
 }

@@ -77,7 +77,7 @@ std::string SheetName(const std::string& utf8) {
     const long code = DecodeUtf8(utf8, pos);
     if (code < 0) break;
     if (RefusedInSheetName(static_cast<char32_t>(code))) {
-      name += ' ';
+      if (name.empty() || name.back() != ' ') name += ' ';
     } else {
       name.append(utf8, start, pos - start);
     }

@@ -17,7 +17,7 @@ std::string CsvField(std::string_view text, char separator) {
   return field;
 }
 
-std::string CsvRecord(const std::vector<std::string>& fields, char separator) {
+std::string CsvLine(const std::vector<std::string>& fields, char separator) {
   std::string record;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) record += separator;

@@ -14,8 +14,8 @@ namespace tarnevos {
 
 // One field, quoted when it needs it.
 std::string CsvField(std::string_view text, char separator);
-// One record: the fields joined by the separator, then CR LF.
-std::string CsvRecord(const std::vector<std::string>& fields, char separator);
+// One record (line): the fields joined by the separator, then CR LF.
+std::string CsvLine(const std::vector<std::string>& fields, char separator);
 // Hundredths as a decimal number with two decimals: 123456 -> "1234.56",
 // -5 -> "-0.05" (`decimal` is "." or ","); exact for every 64-bit value.
 std::string DecimalHundredths(int64_t hundredths, char decimal = '.');
