@@ -201,6 +201,26 @@ TEST_F(AccessLayerTest, AFailedCreationStopsWithItsOwnStatus) {
   EXPECT_FALSE(console_.ScreenContains(Cp850("NO ES POT")));
 }
 
+std::string g_notice;
+void RecordNotice(const std::string& message) { g_notice = message; }
+
+TEST_F(AccessLayerTest, AnUnattendedStopTellsItsNoticeInsteadOfTheScreen) {
+  g_notice.clear();
+  SetUnattendedStop(&RecordNotice);
+  manager_.QueueStatus(rm::kOpOpen, 30);
+  std::vector<uint8_t> area(24);
+  int16_t status = -1;
+  OpenDataFile(511, "DADES\\FinquesH", area.data(), area.size(), status);
+  EXPECT_EQ(g_notice,
+            Cp850("NO ES POT ACCEDIR AL FITXER DADES\\FinquesH (30)"));
+  EXPECT_EQ(g_stops, 1) << "the program still ends";
+  EXPECT_EQ(manager_.Operations().back(), rm::kOpReset);
+  EXPECT_EQ(console_.snapshot, "");
+  EXPECT_EQ(console_.beeps(), 0);
+  EXPECT_EQ(console_.ExhaustedWaits(), 0) << "no key awaited";
+  SetUnattendedStop(nullptr);
+}
+
 TEST_F(AccessLayerTest, ANameTooLongForTheKeyBufferStopsWithoutACall) {
   std::vector<uint8_t> area(24);
   int16_t status = -1;

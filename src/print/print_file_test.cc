@@ -239,6 +239,48 @@ TEST_F(PrintFileTest, ProgramThatCannotStartIsReportedAndTheRunGoesOn) {
   EXPECT_FALSE(console_.suspended());
 }
 
+TEST_F(PrintFileTest, ARunWithoutTerminalHasFailuresToldAndTheOutcomeKept) {
+  std::vector<std::string> told;
+  SetPrintFailureReporter(
+      [&told](const std::string& message) { told.push_back(message); });
+  platform::ProgramResult result{true, 2, ""};
+  platform::TEST_SetProgramRunner(
+      [&result](std::string_view, const std::vector<std::string>&) {
+        return result;
+      });
+  OpenPrintFile("TXT");
+  PrintText(1, "x", 1);
+  RunPrintProgram();
+  PrintOutcome outcome = LastPrintOutcome();
+  EXPECT_TRUE(outcome.file_complete);
+  EXPECT_TRUE(outcome.program_run);
+  EXPECT_EQ(outcome.program_exit_code, 2);
+  EXPECT_TRUE(told.empty());
+
+  result = {false, 0, "No such file"};
+  OpenPrintFile("TXT");
+  RunPrintProgram();
+  outcome = LastPrintOutcome();
+  EXPECT_TRUE(outcome.file_complete);
+  EXPECT_FALSE(outcome.program_run);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_NE(told[0].find("/opt/kel/KELPRINT"), std::string::npos);
+
+  result = {true, 0, ""};
+  TEST_MutableSession().tmp_dir = scratch_.path() + "missing/";
+  OpenPrintFile("TXT");
+  PrintText(1, "x", 1);
+  RunPrintProgram();
+  outcome = LastPrintOutcome();
+  EXPECT_FALSE(outcome.file_complete);
+  EXPECT_FALSE(outcome.program_run);
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_NE(told[1].find("missing/kelprint.tmp"), std::string::npos);
+  // Nothing went to the screen, and no key was awaited.
+  EXPECT_EQ(WindowDepth(), 0);
+  EXPECT_EQ(console_.ExhaustedWaits(), 0);
+}
+
 TEST_F(PrintFileTest, FileThatCannotBeCreatedIsReportedOnceAndNotPrinted) {
   TEST_MutableSession().tmp_dir = scratch_.path() + "missing/";
   int runs = 0;

@@ -369,5 +369,38 @@ TEST_F(LayoutTest, TotalsBreakPagesBeforeTheBlockAndBeforeTheTotalLine) {
   EXPECT_EQ(copy_.page_number, 1);
 }
 
+TEST_F(LayoutTest, OverfullFiguresAreThoseThatFillTheirSlot) {
+  settlement_.unit_count = 2;
+  settlement_.units.resize(2);
+  settlement_.units[0].code = testing::PackedUnit(12, 1);
+  settlement_.units[1].code = testing::PackedUnit(12, 2);
+  // 99,999.99 fits and 100,000.00 fills; -9,999.99 fits and -10,000.00
+  // fills (its minus takes the slot's first place).
+  settlement_.units[0].amount[1] = 9999999;
+  settlement_.units[0].balance = -999999;
+  settlement_.units[1].amount[1] = 10000000;
+  settlement_.units[1].balance = -1000000;
+  // The remainder's mask leaves zero cents blank but is as wide.
+  settlement_.remainder[kExpensesFigure] = 10000000;
+  // 60,101.21 is 10,000,000 pesetas (rounded); 60,101.20 is 9,999,998.
+  settlement_.totals[kCollectedFigure] = 6010120;
+  settlement_.totals[kBalanceFigure] = 6010121;
+  const std::vector<OverfullFigure> found = OverfullFigures(settlement_);
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0].unit, &settlement_.units[1]);
+  EXPECT_EQ(found[0].figure, 1);
+  EXPECT_EQ(found[0].text, "100.000'00");
+  EXPECT_EQ(found[1].unit, &settlement_.units[1]);
+  EXPECT_EQ(found[1].figure, kBalanceFigure);
+  EXPECT_EQ(found[1].text, "-10.000'00");
+  EXPECT_EQ(found[2].line, OverfullFigure::Line::kRemainder);
+  EXPECT_EQ(found[2].text, "100.000   ");
+  EXPECT_EQ(found[3].line, OverfullFigure::Line::kTotal);
+  EXPECT_EQ(found[3].figure, kBalanceFigure);
+  EXPECT_EQ(found[3].currency, 'P');
+  EXPECT_EQ(found[3].amount, 6010121);
+  EXPECT_EQ(found[3].text, "10.000.000");
+}
+
 }  // namespace
 }  // namespace tarnevos

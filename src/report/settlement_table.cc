@@ -66,8 +66,9 @@ bool RefusedInSheetName(char32_t c) {
 }
 
 // "0001 C/ MAJOR, 12" made acceptable as a sheet's name: refused
-// characters become blanks, at most 31 characters, no apostrophe or blank
-// at the ends. The code in front keeps the names of a workbook unique.
+// characters become blanks, runs of blanks one, at most 31 characters, no
+// apostrophe or blank at the ends. The code in front keeps the names of a
+// workbook unique.
 std::string SheetName(const std::string& utf8) {
   std::string name;
   size_t characters = 0;
@@ -76,8 +77,9 @@ std::string SheetName(const std::string& utf8) {
     const size_t start = pos;
     const long code = DecodeUtf8(utf8, pos);
     if (code < 0) break;
-    if (RefusedInSheetName(static_cast<char32_t>(code))) {
-      if (name.empty() || name.back() != ' ') name += ' ';
+    if (RefusedInSheetName(static_cast<char32_t>(code)) || code == ' ') {
+      if (name.empty() || name.back() == ' ') continue;
+      name += ' ';
     } else {
       name.append(utf8, start, pos - start);
     }

@@ -198,6 +198,27 @@ TEST_F(NumbersTest, FormatsAmountsInTheCurrentCurrency) {
   }
 }
 
+TEST_F(NumbersTest, WholePesetasAreWhatThePesetaSlotShows) {
+  SelectCurrency("a,E");
+  // Halves of a peseta round to the even neighbour, as the mask rounds;
+  // 3 hundredths are 4.99158 pesetas.
+  for (int64_t amount : {int64_t{0}, int64_t{1}, int64_t{3}, int64_t{100},
+                         int64_t{-1234567}, int64_t{1234567}, int64_t{601012},
+                         int64_t{-601013}, int64_t{999999999}}) {
+    const std::string slot = FormatAmountIn("ZZ,ZZZ,ZZ9", amount, 'P');
+    std::string digits;
+    for (char c : slot) {
+      if (c == '-' || (c >= '0' && c <= '9')) digits += c;
+    }
+    EXPECT_EQ(std::to_string(WholePesetas(amount)), digits) << amount;
+  }
+  EXPECT_EQ(WholePesetas(3), 5);
+  EXPECT_EQ(AmountInCurrency(250, 'E'), 2.5);
+  // The currency given, not the current one.
+  EXPECT_EQ(FormatAmountIn("ZZ,ZZZ,ZZ9", 100, 'P'), "       166");
+  EXPECT_EQ(CurrentCurrency(), 'E');
+}
+
 TEST_F(NumbersTest, ChecksTypedNumbersAgainstTheMask) {
   struct Case {
     const char* text;
