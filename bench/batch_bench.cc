@@ -1,0 +1,214 @@
+// The batch report over a large generated installation, alone and with the
+// settlement written as a workbook (and as CSV files) in the same run.
+//
+// The installation is the generated one of installation.h (1,000
+// communities x 30 units x 5 years), made in a temporary folder removed at
+// the end, or the one TARNEVOS_BENCH_ROOT names. Each variant is one
+// RunBatch as `tarnevos --batch --cutoff 2026-12-31` runs it (every
+// community, one copy), the print program not started. Each runs
+// kRepetitions times and the figures are the best run of each; the peak
+// memory is the process's maximum resident set after the variant's runs.
+//
+//   batch_bench [--benchmark_...]    (TARNEVOS_BENCH_ROOT=... optional)
+
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "installation.h"
+#include "platform/system/system.h"
+#include "report/batch.h"
+#include "settings/run_values.h"
+#include "settings/session.h"
+#include "util/numbers.h"
+
+namespace tarnevos {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRepetitions = 3;
+
+struct Installation : bench::Installation {
+  std::string session;  // ends with "/"
+  bool ready = false;
+};
+
+Installation Prepare() {
+  Installation installation;
+  static_cast<bench::Installation&>(installation) =
+      bench::ChooseInstallation("batch-bench");
+  installation.session = installation.scratch + "SESSIO/";
+  fs::create_directories(installation.session);
+  if (!installation.given) {
+    std::fprintf(stderr,
+                 "generating %d communities x %d units x %d years in %s\n",
+                 bench::kCommunities, bench::kUnits, bench::kYears,
+                 installation.root.c_str());
+    std::string error;
+    if (bench::GenerateInstallation(installation, error) == 0) {
+      std::fprintf(stderr, "cannot generate the installation: %s\n",
+                   error.c_str());
+    }
+  }
+  installation.ready = installation.HasData();
+  return installation;
+}
+
+Installation& TheInstallation() {
+  static Installation installation = Prepare();
+  return installation;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
+             1e6;
+}
+
+double PeakResidentMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+struct Variant {
+  double wall = 0;  // best of the runs
+  double cpu = 0;
+  double peak_mib = 0;
+  uint64_t output_bytes = 0;
+};
+enum VariantIndex { kAlone = 0, kWorkbook, kCsv, kVariants };
+Variant& Result(int variant) {
+  static Variant results[kVariants];
+  return results[variant];
+}
+
+void KeepBest(double& best, double value) {
+  if (best == 0 || value < best) best = value;
+}
+
+void PrepareSession(const Installation& installation) {
+  SessionSettings& session = TEST_MutableSession();
+  session.root_dir = installation.root;
+  session.tmp_dir = installation.session;
+  session.exe_dir = installation.session;
+  session.language = "CAT";
+  session.output_target = "TXT:report.txt";
+  SelectCurrency("a,E");
+  RunValues& run = MutableRun();
+  run.program_id = "TARNEVOS";
+  run.administrator_lines = {
+      "", "FINQUES BENCH", "C. MAJOR 1", "08001 BARCELONA", "", "",
+      "", "ES12345678Z"};
+  platform::TEST_SetProgramRunner(
+      [](std::string_view, const std::vector<std::string>&) {
+        return platform::ProgramResult{true, 0, ""};
+      });
+}
+
+uint64_t Size(const fs::path& path) {
+  std::error_code error;
+  if (fs::is_directory(path, error)) {
+    uint64_t total = 0;
+    for (const auto& entry : fs::directory_iterator(path, error)) {
+      total += entry.file_size(error);
+    }
+    return total;
+  }
+  return fs::file_size(path, error);
+}
+
+void RunVariant(benchmark::State& state, int variant) {
+  Installation& installation = TheInstallation();
+  if (!installation.ready) {
+    state.SkipWithError("no installation");
+    return;
+  }
+  PrepareSession(installation);
+  BatchOptions options;
+  options.cutoff = "2026-12-31";
+  if (variant == kWorkbook) options.xlsx = installation.scratch + "resum.xlsx";
+  if (variant == kCsv) options.csv = installation.scratch + "csv";
+  Variant& result = Result(variant);
+  for (auto _ : state) {
+    std::ostringstream err;
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu = CpuSeconds();
+    const int code = RunBatch(options, err);
+    KeepBest(result.cpu, CpuSeconds() - cpu);
+    KeepBest(result.wall, std::chrono::duration<double>(
+                              std::chrono::steady_clock::now() - start)
+                              .count());
+    if (code != kBatchDone) state.SkipWithError(err.str().c_str());
+  }
+  result.peak_mib = PeakResidentMiB();
+  result.output_bytes =
+      variant == kAlone  ? Size(installation.session + "kelprint.tmp")
+      : variant == kCsv ? Size(options.csv)
+                        : Size(options.xlsx);
+  state.counters["peak_rss_MiB"] = result.peak_mib;
+  state.counters["output_MB"] = static_cast<double>(result.output_bytes) / 1e6;
+}
+
+void BM_ReportAlone(benchmark::State& state) { RunVariant(state, kAlone); }
+void BM_ReportAndWorkbook(benchmark::State& state) {
+  RunVariant(state, kWorkbook);
+}
+void BM_ReportAndCsv(benchmark::State& state) { RunVariant(state, kCsv); }
+
+BENCHMARK(BM_ReportAlone)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReportAndWorkbook)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReportAndCsv)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tarnevos
+
+int main(int argc, char** argv) {
+  using tarnevos::Result;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  const auto& alone = Result(tarnevos::kAlone);
+  if (alone.wall > 0) {
+    std::printf("best of %d runs each (print file %.1f MB)\n",
+                tarnevos::kRepetitions,
+                static_cast<double>(alone.output_bytes) / 1e6);
+    std::printf("report alone:      wall %.2f s, cpu %.2f s, peak %.0f MiB\n",
+                alone.wall, alone.cpu, alone.peak_mib);
+    const char* names[] = {"", "report + workbook", "report + CSV"};
+    for (int v = tarnevos::kWorkbook; v <= tarnevos::kCsv; ++v) {
+      const auto& with = Result(v);
+      if (with.wall == 0) continue;
+      std::printf(
+          "%-18s wall %.2f s, cpu %.2f s, peak %.0f MiB, %.1f MB: adds "
+          "%.2f s wall (%.0f %% of the report), %.2f s cpu (%.0f %%)\n",
+          names[v], with.wall, with.cpu, with.peak_mib,
+          static_cast<double>(with.output_bytes) / 1e6, with.wall - alone.wall,
+          100.0 * (with.wall - alone.wall) / alone.wall, with.cpu - alone.cpu,
+          100.0 * (with.cpu - alone.cpu) / alone.cpu);
+    }
+  }
+  tarnevos::bench::RemoveScratch(tarnevos::TheInstallation());
+  return 0;
+}
