@@ -41,8 +41,8 @@ struct CheckReport {
 
 // Reads the installation at `root` (ending with "/") and checks it for the
 // cut-off date (packed). False with `error` when the installation cannot
-// be read (a data file missing, damaged or locked). Reads only: nothing in
-// the installation is created or changed.
+// be read (a data file missing, damaged or locked). Reads only: no data
+// file is created or changed.
 bool CheckInstallation(const std::string& root, const std::string& cutoff,
                        CheckReport& report, std::string& error);
 
