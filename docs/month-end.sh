@@ -7,14 +7,15 @@
 #
 #   month-end.sh [CUTOFF]          CUTOFF as YYYY-MM-DD, by default today
 #
-# The suite's variables name the installation as for the program itself:
-# KELROOT (the root), KELTMP (a session folder of the batch's own) and
-# KELEXE (where KELPRINT is). TARNEVOS_OUT is where the folders go
-# (default ~/liquidacions). From cron, on the last day of every month:
+# KELROOT names the installation. The session and the print program come
+# as for the program itself: KELTMP and KELEXE when set, else a private
+# session of the user's and the installed print program. TARNEVOS_OUT is
+# where the folders go (default ~/liquidacions). From cron, on the last day
+# of every month:
 #
-#   55 23 28-31 * * [ "$(date -d tomorrow +\%d)" = 01 ] && KELROOT=/srv/kel/ KELTMP=/srv/kel/BATCH/ KELEXE=/usr/lib/tarnevos/ /usr/local/bin/month-end.sh
+#   55 23 28-31 * * [ "$(date -d tomorrow +\%d)" = 01 ] && KELROOT=/srv/kel/ /usr/local/bin/month-end.sh
 set -euo pipefail
-: "${KELROOT:?set KELROOT}" "${KELTMP:?set KELTMP}" "${KELEXE:?set KELEXE}"
+: "${KELROOT:?set KELROOT to the installation}"
 
 cutoff=${1:-$(date +%F)}
 out="${TARNEVOS_OUT:-$HOME/liquidacions}/$cutoff"

@@ -58,5 +58,25 @@ TEST(DriverOptionsTest, HelpVersionAndUsageErrors) {
             std::string("tarnevos ") + TARNEVOS_VERSION + "\n");
 }
 
+TEST(DriverOptionsTest, SplitsTheDriversOptionsFromAModesOwn) {
+  std::vector<std::string> driver, rest;
+  SplitDriverArguments({"--cutoff", "2026-11-30", "--root", "/srv/kel",
+                        "--output=PDF:x.pdf", "--copies", "0", "--session",
+                        "/tmp/s", "--help", "--xlsx", "a.xlsx", "--root"},
+                       driver, rest);
+  EXPECT_EQ(driver, (std::vector<std::string>{"--root", "/srv/kel",
+                                              "--output=PDF:x.pdf", "--session",
+                                              "/tmp/s", "--help", "--root"}));
+  EXPECT_EQ(rest,
+            (std::vector<std::string>{"--cutoff", "2026-11-30", "--copies", "0",
+                                      "--xlsx", "a.xlsx"}));
+  // What the driver gets reads as its own command line.
+  EXPECT_EQ(ParseDriverArguments({"--root", "/srv/kel", "--output=PDF:x.pdf"})
+                .options.output.value_or(""),
+            "PDF:x.pdf");
+  EXPECT_NE(DriverUsage().find("tarnevos --batch --cutoff DATE"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarnevos

@@ -26,7 +26,8 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: tarnevos --batch --cutoff DATE [--from C.U] [--to C.U]\n"
-    "                [--copies N] [--output DEVICE] [--xlsx FILE] [--csv DIR]\n"
+    "                [--copies N] [--xlsx FILE] [--csv DIR] [--root DIR]\n"
+    "                [--session DIR] [--output DEVICE]\n"
     "  DATE is YYYY-MM-DD or DD/MM/YYYY; C.U a community and a unit number\n"
     "  (by default every community and unit); --copies 0 prints one copy per\n"
     "  unit of each community; DEVICE as in [Sistema] Sortida (PDF:path,\n"
@@ -178,10 +179,6 @@ bool ParseBatchOptions(const std::vector<std::string>& arguments,
     for (size_t k = 0; k < std::size(kNames); ++k) {
       if (name == kNames[k]) target = &(options.*kTexts[k]);
     }
-    if (target == nullptr && name == "--output") {
-      options.output.emplace();
-      target = &*options.output;
-    }
     if (target == nullptr) {
       error = "unknown option " + arguments[i];
       return false;
@@ -253,8 +250,7 @@ int RunBatch(const BatchOptions& options, std::ostream& err) {
   Spreadsheets spreadsheets;
   bool done = spreadsheets.Start(options, run, err);
   if (done) {
-    ProduceReportTo(options.output ? *options.output : Session().output_target,
-                    spreadsheets.Sink());
+    ProduceReport(spreadsheets.Sink());
     const PrintOutcome printed = LastPrintOutcome();
     // The print file and the program's failures were told as they happened.
     done = printed.file_complete && printed.program_run;

@@ -1,7 +1,6 @@
 #ifndef TARNEVOS_REPORT_BATCH_H_
 #define TARNEVOS_REPORT_BATCH_H_
 
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -11,12 +10,13 @@
 // The report without the form and without a terminal:
 //
 //   tarnevos --batch --cutoff DATE [--from C.U] [--to C.U] [--copies N]
-//            [--output DEVICE] [--xlsx FILE] [--csv DIR]
+//            [--xlsx FILE] [--csv DIR]
 //
 // writes the same print file as the form's report for the same parameters
 // and runs the print program, and can also write the computed settlement as
 // a workbook and as CSV files. Options take "--name value" or
-// "--name=value".
+// "--name=value". The driver's own options (--root, --session, --output)
+// are the driver's: they decide the session before the run.
 namespace tarnevos {
 
 // The options as given. Further renderers of the settlement (owner
@@ -27,10 +27,8 @@ struct BatchOptions {
   std::string from = "0.0";      // C.U; a lone C means C.0
   std::string to = "9999.9999";  // C.U; a lone C means C.9999
   std::string copies = "1";      // 0: one copy per unit of each community
-  std::optional<std::string> output;  // the print file's DEVICE; default
-                                      // the session's [Sistema] Sortida
-  std::string xlsx;                   // workbook to write; "" none
-  std::string csv;                    // folder of CSV files to write; "" none
+  std::string xlsx;              // workbook to write; "" none
+  std::string csv;               // folder of CSV files to write; "" none
 };
 
 // Exit codes of a batch run.
@@ -56,7 +54,7 @@ bool BatchParameters(const BatchOptions& options, ReportParameters& parameters,
 // One report run as the form runs it after its check, with the session
 // loaded (LoadSessionEnvironment and the administrator's lines, as at
 // start-up): the six data files, the fee settings, the print file on the
-// chosen device, the print program, the spreadsheets. Messages go to `err`.
+// session's device, the print program, the spreadsheets. Messages go to `err`.
 // Returns an exit code above. A data file that cannot be opened ends the
 // program at once with kBatchDataStop after its message.
 int RunBatch(const BatchOptions& options, std::ostream& err);

@@ -74,17 +74,15 @@ std::string DataTool() {
 TEST(BatchOptionsTest, ReadsEveryOptionInBothFormsAndRefusesTheRest) {
   BatchOptions options;
   std::string error;
-  ASSERT_TRUE(
-      ParseBatchOptions({"--batch", "--cutoff", "2026-11-30", "--from=4.3",
-                         "--to", "5.40", "--copies=0", "--output",
-                         "PDF:/tmp/x.pdf", "--xlsx=a.xlsx", "--csv", "dir"},
-                        options, error))
+  ASSERT_TRUE(ParseBatchOptions(
+      {"--batch", "--cutoff", "2026-11-30", "--from=4.3", "--to", "5.40",
+       "--copies=0", "--xlsx=a.xlsx", "--csv", "dir"},
+      options, error))
       << error;
   EXPECT_EQ(options.cutoff, "2026-11-30");
   EXPECT_EQ(options.from, "4.3");
   EXPECT_EQ(options.to, "5.40");
   EXPECT_EQ(options.copies, "0");
-  EXPECT_EQ(options.output.value_or("?"), "PDF:/tmp/x.pdf");
   EXPECT_EQ(options.xlsx, "a.xlsx");
   EXPECT_EQ(options.csv, "dir");
 
@@ -99,6 +97,9 @@ TEST(BatchOptionsTest, ReadsEveryOptionInBothFormsAndRefusesTheRest) {
       {{"--batch", "--cutoff", "2026-11-30", "--colour", "red"},
        "unknown option --colour"},
       {{"--batch", "2026-11-30"}, "unknown option 2026-11-30"},
+      // The driver's options are the driver's to read.
+      {{"--batch", "--cutoff", "2026-11-30", "--output", "PDF"},
+       "unknown option --output"},
   };
   for (const Bad& c : bad) {
     BatchOptions ignored;
@@ -285,22 +286,22 @@ TEST_F(BatchTest, PrintFileEqualsTheFormsForTheSameParameters) {
   const Case cases[] = {
       {"30/11/2026",
        {"1", "0", "999", "999", "1"},
-       {"2026-11-30", "1.0", "999.999", "1", std::nullopt, "", ""}},
+       {"2026-11-30", "1.0", "999.999", "1", "", ""}},
       // Part of two communities: RESTA COMUNITAT.
       {"30/11/2026",
        {"4", "3", "5", "40", "1"},
-       {"2026-11-30", "4.3", "5.40", "1", std::nullopt, "", ""}},
+       {"2026-11-30", "4.3", "5.40", "1", "", ""}},
       // One copy per unit.
       {"31/10/2026",
        {"6", "0", "7", "999", "0"},
-       {"31/10/2026", "6", "7", "0", std::nullopt, "", ""}},
+       {"31/10/2026", "6", "7", "0", "", ""}},
       {"151026",
        {"2", "0", "3", "999", "2"},
-       {"15102026", "2.0", "3.999", "2", std::nullopt, "", ""}},
+       {"15102026", "2.0", "3.999", "2", "", ""}},
       // No community in the range: the device line only.
       {"30/11/2026",
        {"8", "0", "999", "999", "1"},
-       {"2026-11-30", "8", "999.999", "1", std::nullopt, "", ""}},
+       {"2026-11-30", "8", "999.999", "1", "", ""}},
   };
   for (const Case& c : cases) {
     const std::string form = FormReport(c.typed_cutoff, c.fields);
@@ -319,23 +320,6 @@ TEST_F(BatchTest, PrintFileEqualsTheFormsForTheSameParameters) {
     EXPECT_EQ(calls_[0].program, dir_.path() + "KELPRINT");
     EXPECT_TRUE(calls_[0].arguments.empty());
   }
-}
-
-TEST_F(BatchTest, OutputNamesTheDeviceOfThePrintFile) {
-  InstallDemo();
-  BatchOptions options;
-  options.cutoff = "2026-11-30";
-  options.from = "6";
-  options.to = "6";
-  options.output = "PDF:/tmp/resum.pdf";
-  EXPECT_EQ(Batch(options), kBatchDone) << err_;
-  const std::string printed = dir_.Read("kelprint.tmp");
-  EXPECT_EQ(printed.substr(0, printed.find("\r\n")),
-            "DEVICEPDF:/tmp/resum.pdf");
-  // The session's device otherwise.
-  options.output.reset();
-  EXPECT_EQ(Batch(options), kBatchDone) << err_;
-  EXPECT_EQ(dir_.Read("kelprint.tmp").rfind("DEVICEPANTALLA\r\n", 0), 0u);
 }
 
 TEST_F(BatchTest, RefusedParametersPrintNothing) {

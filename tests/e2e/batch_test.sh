@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The batch report of the real program, without a terminal: on the demo
 # installation it renders (through the real print program) the same text
-# as the report made through the form in report_test.sh; the month-end
+# as the report made through the form in report_test.sh, with the suite's
+# variables or with --root and no variables at all; the month-end
 # script of the documentation makes its PDF, workbook, CSV files and check;
 # bad parameters and a missing print program end with a message and a
 # non-zero exit code.
@@ -50,6 +51,17 @@ if ! cmp -s "$work/batch.txt" "$golden"; then
   diff "$golden" "$work/batch.txt" | head -20
 fi
 [[ ! -e "$session/WinPush.tmp" ]] || fail "a window file was left in the session"
+
+# Without any of the suite's variables: the installation by --root, a
+# private session of the user's, the print program found beside the
+# program; the same text.
+mkdir -p "$work/home"
+env -u KELROOT -u KELTMP -u KELEXE HOME="$work/home" XDG_RUNTIME_DIR= \
+  "$tarnevos" --batch --root "$demo/ROOT" --cutoff 31/10/2026 --from 1 --to 999 \
+  --output "TXT:$work/plain.txt" </dev/null >/dev/null 2>"$work/err"
+code=$?
+[[ $code == 0 ]] || fail "batch run without variables ended with $code: $(cat "$work/err")"
+cmp -s "$work/plain.txt" "$golden" || fail "the batch without variables differs from the form's text"
 
 # The month-end script of the documentation.
 PATH="$build_dir:$build_dir/tools/keldades:$PATH" TARNEVOS_OUT="$work/papers" \

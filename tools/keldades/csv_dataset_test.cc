@@ -144,7 +144,7 @@ TEST_F(CsvDatasetTest, ExportThenImportGivesTheSameDataFiles) {
   EXPECT_NE(communities.find("\r\n1;MAJOR, 12*C/;15,00;1;31/08/2026;"),
             std::string::npos)
       << communities;
-  EXPECT_EQ(Keldades({"export", original, folder, "--tabs"}).code, 2);
+  EXPECT_EQ(Keldades({"export", original, folder, "--tabs"}).code, 64);
 }
 
 TEST_F(CsvDatasetTest, SpreadsheetSavedFilesImport) {
