@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Month-end settlements: every community's summary to one PDF, and the
-# settlement's figures as a workbook and as CSV files, in a folder per
-# cut-off date. Before that, the data is checked and the findings kept
-# beside the papers (findings do not stop the run; an unreadable
-# installation does).
+# Month-end settlements: every community's summary to one PDF, the
+# settlement's figures as a workbook and as CSV files, and the owners'
+# statements, in a folder per cut-off date. Before that, the data is
+# checked and the findings kept beside the papers (findings do not stop the
+# run; an unreadable installation does).
 #
 #   month-end.sh [CUTOFF]          CUTOFF as YYYY-MM-DD, by default today
 #
@@ -32,5 +32,6 @@ fi
 tarnevos --batch --cutoff "$cutoff" \
   --output "PDF:$out/liquidacio-$cutoff.pdf" \
   --xlsx "$out/liquidacio-$cutoff.xlsx" \
-  --csv "$out/csv"
+  --csv "$out/csv" \
+  --statements "$out/extractes"
 echo "month-end: $out"

@@ -14,6 +14,7 @@
 #include "report/settlement_csv.h"
 #include "report/settlement_table.h"
 #include "report/settlement_xlsx.h"
+#include "report/statements.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "util/codepage.h"
@@ -26,8 +27,9 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: tarnevos --batch --cutoff DATE [--from C.U] [--to C.U]\n"
-    "                [--copies N] [--xlsx FILE] [--csv DIR] [--root DIR]\n"
-    "                [--session DIR] [--output DEVICE]\n"
+    "                [--copies N] [--xlsx FILE] [--csv DIR] [--statements "
+    "DIR]\n"
+    "                [--root DIR] [--session DIR] [--output DEVICE]\n"
     "  DATE is YYYY-MM-DD or DD/MM/YYYY; C.U a community and a unit number\n"
     "  (by default every community and unit); --copies 0 prints one copy per\n"
     "  unit of each community; DEVICE as in [Sistema] Sortida (PDF:path,\n"
@@ -88,9 +90,11 @@ std::string PackedToday() {
 }
 
 // The renderers the options ask for, fed with each community's settlement.
-struct Spreadsheets {
+struct Renderers {
   std::unique_ptr<XlsxWorkbook> workbook;
   std::unique_ptr<CsvFolder> csv;
+  std::unique_ptr<StatementsWriter> statements;
+  StatementsOutcome statements_outcome;
 
   bool Start(const BatchOptions& options, const RunDescription& run,
              std::ostream& err) {
@@ -109,15 +113,30 @@ struct Spreadsheets {
         return false;
       }
     }
+    if (!options.statements.empty()) {
+      std::string folder = options.statements;
+      if (folder.back() != '/' && folder.back() != '\\') folder += '/';
+      statements = std::make_unique<StatementsWriter>(folder);
+    }
     return true;
   }
 
   SettlementSink Sink() {
-    if (workbook == nullptr && csv == nullptr) return nullptr;
+    if (workbook == nullptr && csv == nullptr && statements == nullptr) {
+      return nullptr;
+    }
     return [this](const CommunitySettlement& settlement) {
       if (workbook != nullptr) workbook->Add(settlement);
       if (csv != nullptr) csv->Add(settlement);
+      if (statements != nullptr) statements->Add(settlement);
     };
+  }
+
+  // Run before the print program, still in the printer's currency, which
+  // the statements' amounts are written in.
+  std::function<void()> BeforePrinting() {
+    if (statements == nullptr) return nullptr;
+    return [this] { statements_outcome = statements->Finish(); };
   }
 
   bool Finish(const BatchOptions& options, std::ostream& err) {
@@ -129,6 +148,11 @@ struct Spreadsheets {
     }
     if (csv != nullptr && !csv->Finish(error)) {
       err << "tarnevos: " << error << "\n";
+      ok = false;
+    }
+    if (statements != nullptr && !statements_outcome.ok) {
+      err << "tarnevos: "
+          << Utf8FromCp850(StatementsMessage(statements_outcome)) << "\n";
       ok = false;
     }
     return ok;
@@ -161,10 +185,11 @@ const char* BatchUsage() { return kUsage; }
 bool ParseBatchOptions(const std::vector<std::string>& arguments,
                        BatchOptions& options, std::string& error) {
   std::string BatchOptions::*const kTexts[] = {
-      &BatchOptions::cutoff, &BatchOptions::from, &BatchOptions::to,
-      &BatchOptions::copies, &BatchOptions::xlsx, &BatchOptions::csv};
-  const char* const kNames[] = {"--cutoff", "--from", "--to",
-                                "--copies", "--xlsx", "--csv"};
+      &BatchOptions::cutoff,    &BatchOptions::from, &BatchOptions::to,
+      &BatchOptions::copies,    &BatchOptions::xlsx, &BatchOptions::csv,
+      &BatchOptions::statements};
+  const char* const kNames[] = {"--cutoff", "--from", "--to",        "--copies",
+                                "--xlsx",   "--csv",  "--statements"};
   bool cutoff_given = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string name = arguments[i];
@@ -247,10 +272,10 @@ int RunBatch(const BatchOptions& options, std::ostream& err) {
   run.run_date = PackedToday();
   run.administrator = Run().administrator_lines[1];
   run.administrator_tax_id = Run().administrator_lines[7];
-  Spreadsheets spreadsheets;
-  bool done = spreadsheets.Start(options, run, err);
+  Renderers renderers;
+  bool done = renderers.Start(options, run, err);
   if (done) {
-    ProduceReport(spreadsheets.Sink());
+    ProduceReport(renderers.Sink(), renderers.BeforePrinting());
     const PrintOutcome printed = LastPrintOutcome();
     // The print file and the program's failures were told as they happened.
     done = printed.file_complete && printed.program_run;
@@ -259,7 +284,7 @@ int RunBatch(const BatchOptions& options, std::ostream& err) {
           << printed.program_exit_code << "\n";
       done = false;
     }
-    done = spreadsheets.Finish(options, err) && done;
+    done = renderers.Finish(options, err) && done;
   }
   int16_t status = 0;
   CloseAllDataFiles(status);

@@ -10,18 +10,18 @@
 // The report without the form and without a terminal:
 //
 //   tarnevos --batch --cutoff DATE [--from C.U] [--to C.U] [--copies N]
-//            [--xlsx FILE] [--csv DIR]
+//            [--xlsx FILE] [--csv DIR] [--statements DIR]
 //
 // writes the same print file as the form's report for the same parameters
 // and runs the print program, and can also write the computed settlement as
-// a workbook and as CSV files. Options take "--name value" or
+// a workbook and as CSV files, and the owners' statements. Options take "--name
+// value" or
 // "--name=value". The driver's own options (--root, --session, --output)
 // are the driver's: they decide the session before the run.
 namespace tarnevos {
 
-// The options as given. Further renderers of the settlement (owner
-// statements, ...) add their own output member and are handed the same
-// settlements in RunBatch.
+// The options as given. Every renderer of the settlement has its output
+// member here and is handed the same settlements in RunBatch.
 struct BatchOptions {
   std::string cutoff;            // YYYY-MM-DD, or as the form's field takes it
   std::string from = "0.0";      // C.U; a lone C means C.0
@@ -29,11 +29,13 @@ struct BatchOptions {
   std::string copies = "1";      // 0: one copy per unit of each community
   std::string xlsx;              // workbook to write; "" none
   std::string csv;               // folder of CSV files to write; "" none
+  std::string statements;        // folder of the owners' statements; "" none
 };
 
 // Exit codes of a batch run.
 constexpr int kBatchDone = 0;
-constexpr int kBatchFailed = 1;    // not printed, or a spreadsheet not written
+// Not printed, or a spreadsheet or the statements not written.
+constexpr int kBatchFailed = 1;
 constexpr int kBatchDataStop = 3;  // a data file could not be opened
 constexpr int kBatchUsage = 64;    // wrong options or parameters
 

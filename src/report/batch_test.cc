@@ -403,6 +403,26 @@ TEST_F(BatchTest, SpreadsheetsThatCannotBeWrittenAreTold) {
   EXPECT_EQ(dir_.Read("resum.xlsx"), "old");
 }
 
+TEST_F(BatchTest, StatementsGoToTheirFolderBeforeThePrintProgramRuns) {
+  InstallDemo();
+  BatchOptions options;
+  options.cutoff = "2026-11-30";
+  options.from = "6";
+  options.to = "7";
+  options.statements = dir_.path() + "extractes";
+  EXPECT_EQ(Batch(options), kBatchDone) << err_;
+  EXPECT_TRUE(dir_.Exists("extractes/0006-20261130.pdf"));
+  EXPECT_TRUE(dir_.Exists("extractes/0007-20261130.pdf"));
+  EXPECT_TRUE(dir_.Exists("extractes/EXTRACTES-0006-0007-20261130.pdf"));
+  EXPECT_EQ(calls_.size(), 1u);
+
+  // A folder that cannot be made: told, and the run ends non-zero.
+  dir_.Write("blocked", "a file");
+  options.statements = dir_.path() + "blocked/extractes";
+  EXPECT_EQ(Batch(options), kBatchFailed);
+  EXPECT_NE(err_.find("blocked"), std::string::npos) << err_;
+}
+
 TEST_F(BatchTest, DataFileThatCannotBeOpenedEndsTheRunWithItsMessage) {
   InstallDemo();
   dir_.Write("ROOT/DADES/PagamH.dat", "not a data file at all");

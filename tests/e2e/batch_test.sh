@@ -78,6 +78,7 @@ else
 fi
 [[ -s "$folder/liquidacio-2026-11-30.xlsx" ]] || fail "no workbook was written"
 ls "$folder/csv" | grep -q '^community-0007.csv$' || fail "no CSV of community 7"
+[[ -s "$folder/extractes/0007-20261130.pdf" ]] || fail "no statements of community 7"
 grep -q "charged a monthly fee but never settled" "$folder/check.txt" ||
   fail "the check's findings were not kept: $(cat "$folder/check.txt")"
 if [[ -x /usr/bin/python3 ]] &&
