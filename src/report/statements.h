@@ -82,9 +82,9 @@ class StatementsWriter {
 
 // One report as ProduceReport makes it, with the statements of every
 // listed unit written into `folder` along the way. The form's choice calls
-// it with StatementsFolder(); the batch run's --statements DIR is meant to
-// call it with DIR (or to give a StatementsWriter's Add to its own sink and
-// Finish it before printing).
+// it with StatementsFolder(); the batch run's --statements DIR gives a
+// StatementsWriter's Add to its own sink, with the other renderers', and
+// Finishes it before printing (report/batch.h).
 StatementsOutcome ProduceReportWithStatements(const std::string& folder);
 
 // The operator's message about a run of statements: how many were written
