@@ -5,12 +5,13 @@ set -euo pipefail
 # groff-base checks the manual pages; dpkg-dev and file let CPack build the
 # Debian package (dpkg-shlibdeps finds its dependencies). libxlsxwriter and
 # libcsv write workbooks and read CSV; python3-openpyxl reads the workbooks
-# back in the tests.
+# back in the tests. libpq talks to a PostgreSQL server; postgresql runs the
+# private cluster the server engine's tests start.
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 nlohmann-json3-dev libcairo2-dev zlib1g-dev
   fonts-dejavu-core tmux poppler-utils clang libclang-rt-14-dev
   cups-daemon cups-client cups-filters-core-drivers qpdf
-  groff-base dpkg-dev file
+  groff-base dpkg-dev file postgresql libpq-dev
   libxlsxwriter-dev libcsv-dev python3-openpyxl)
 missing=()
 for p in "${packages[@]}"; do

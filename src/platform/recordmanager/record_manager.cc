@@ -5,14 +5,30 @@
 namespace tarnevos::platform {
 namespace {
 
-RecordManager& ProcessEngine() {
-  static std::unique_ptr<RecordManager> engine = MakeSqliteRecordManager();
-  return *engine;
+// The process's own engine and what it was made for (nullopt: files).
+struct ProcessChoice {
+  std::unique_ptr<RecordManager> engine;
+  std::optional<ServerSettings> server;
+};
+
+ProcessChoice& Choice() {
+  static ProcessChoice choice{MakeSqliteRecordManager(), std::nullopt};
+  return choice;
 }
+
+RecordManager& ProcessEngine() { return *Choice().engine; }
 
 RecordManager* installed = nullptr;
 
 }  // namespace
+
+int16_t RecordManager::RemoveFile(const std::string&) {
+  return kStatusInvalidOperation;
+}
+
+int16_t RecordManager::ReplaceFiles(const std::vector<FileMove>&) {
+  return kStatusInvalidOperation;
+}
 
 int16_t RecordManager::InsertMany(uint8_t* position_block,
                                   const uint8_t* records, uint32_t record_size,
@@ -45,8 +61,20 @@ RecordManager& CurrentRecordManager() {
 
 void SetRecordManager(RecordManager* manager) { installed = manager; }
 
+void SelectProcessEngine(const std::optional<ServerSettings>& server) {
+  ProcessChoice& choice = Choice();
+  if (choice.server == server) return;
+  // The old engine goes first, so that its files are closed (and a
+  // server's locks released) before the new one opens anything.
+  choice.engine.reset();
+  choice.engine =
+      server ? MakePostgresRecordManager(*server) : MakeSqliteRecordManager();
+  choice.server = server;
+}
+
 void TEST_ResetRecordManager() {
   installed = nullptr;
+  SelectProcessEngine(std::nullopt);
   uint8_t block[kPositionBlockSize] = {};
   uint32_t length = 0;
   ProcessEngine().Call(kOpReset, block, nullptr, &length, nullptr, 0, 0);

@@ -3,10 +3,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 // The record manager: the only way to the data files. One entry point,
 // RecordManagerCall, with the operation codes and statuses of the suite's
-// record manager. Each data file is one SQLite database.
+// record manager. Two engines answer it with the same operations, statuses
+// and semantics: by default each data file is one SQLite database; an
+// installation that names a server keeps every data file as tables on a
+// PostgreSQL server (postgres_storage.h).
 namespace tarnevos::platform {
 
 constexpr int kPositionBlockSize = 128;
@@ -36,14 +42,15 @@ enum RecordOperation : int16_t {
 // Reads may carry a lock bias; they read like the plain operation.
 constexpr int16_t kLockBias = 200;
 
-// Statuses of the SQLite engine. This is the one table of what each status
+// Statuses of both engines. This is the one table of what each status
 // means; README.md ("Record manager statuses") shows the same.
 //
 //   0  success
 //   1  invalid operation: an operation code the engine does not know, or a
 //      lock bias on an operation that is not a read
-//   2  I/O error: SQLite failed (disk full, unreadable page, a file damaged
-//      after it was opened), or no position block was given to open;
+//   2  I/O error: SQLite or the server failed (disk full, unreadable page, a
+//      file damaged after it was opened, a statement the server refused),
+//      or no position block was given to open;
 //      create: the creation specification is inconsistent (record length 0
 //      or over 1536, no keys or more than 24, more than 119 segments, a
 //      segment of length 0 or outside the record, a key longer than 255
@@ -64,6 +71,9 @@ constexpr int16_t kLockBias = 200;
 //      record stays as it was
 //  12  file not found: open of a missing file, a missing directory (open or
 //      create), an empty file name
+//  20  server unreachable (server engine): no connection could be made to
+//      the server the installation names (not running, refused, timed out,
+//      authentication failed, an invalid connection string or schema)
 //  22  data buffer too short: a read returned only the first data_length
 //      bytes (the read still happened and made the record current); insert
 //      or update got fewer bytes than the record length (nothing written);
@@ -74,6 +84,10 @@ constexpr int16_t kLockBias = 200;
 //  85  file locked: another process holds the file exclusively (at open or
 //      read), or an exclusive open found the file in use; create would
 //      overwrite a file that is open
+//  95  connection lost (server engine): the server stopped, dropped the
+//      connection or did not answer in time; every file opened on that
+//      connection answers 95 until it is opened again (the next open
+//      connects anew)
 enum RecordStatus : int16_t {
   kStatusOk = 0,
   kStatusInvalidOperation = 1,
@@ -85,11 +99,13 @@ enum RecordStatus : int16_t {
   kStatusInvalidPositioning = 8,
   kStatusEndOfFile = 9,
   kStatusFileNotFound = 12,
+  kStatusServerUnreachable = 20,
   kStatusBufferTooShort = 22,
   kStatusNotADataFile = 30,
   kStatusFileExists = 59,
   kStatusRecordLocked = 84,
   kStatusFileLocked = 85,
+  kStatusConnectionLost = 95,
 };
 
 // The record manager's calls. Every read (get equal ... get last, get
@@ -115,6 +131,12 @@ enum RecordStatus : int16_t {
 //   get direct (23)    data buffer starts with a position: reads that record
 //                      and makes it current on the given key number.
 //   reset (28)    closes every file of this engine.
+// A file that takes the place of another (RecordManager::ReplaceFiles).
+struct FileMove {
+  std::string from;
+  std::string to;
+};
+
 class RecordManager {
  public:
   virtual ~RecordManager() = default;
@@ -134,14 +156,53 @@ class RecordManager {
   virtual int16_t InsertMany(uint8_t* position_block, const uint8_t* records,
                              uint32_t record_size, uint32_t count,
                              int8_t key_number, uint32_t* failed_index);
+
+  // Forgets what was read ahead or kept from earlier reads, so that the
+  // following reads see every change that another connection committed
+  // before this call. The SQLite engine notices other commits at once and
+  // needs no such call; the server engine learns of them by notification,
+  // which may arrive a little after the commit (docs/server.md).
+  virtual void Refresh() {}
+
+  // The data tool's maintenance of whole files, beside the call interface;
+  // names as for open. These defaults answer 1 (not supported).
+  // Removes a data file: 0, 12 missing, 85 open here or elsewhere, 2, 20.
+  virtual int16_t RemoveFile(const std::string& name);
+  // Puts each `from` file in the place of its `to` file, replacing the file
+  // there if any. The server engine moves all of them in one transaction,
+  // so that either every `to` is replaced or none; the SQLite engine renames
+  // one file after another. 0, 12 a `from` is missing, 85 a file involved is
+  // open (here or elsewhere), 2, 20.
+  virtual int16_t ReplaceFiles(const std::vector<FileMove>& moves);
 };
+
+// The PostgreSQL server an installation keeps its data files on.
+struct ServerSettings {
+  // A libpq connection string ("host=... dbname=...", "service=kel", a
+  // postgresql:// URI); a value without "=" or "://" names a service.
+  std::string connection;
+  // The schema holding the installation's tables: letters, digits and "_",
+  // not starting with a digit, at most 63; folded to lower case. Empty:
+  // kDefaultSchema.
+  std::string schema;
+  // The installation's root directory as the program spells it; a data
+  // file's table is named by its path below it.
+  std::string root;
+
+  bool operator==(const ServerSettings&) const = default;
+};
+constexpr const char* kDefaultSchema = "tarnevos";
 
 // The record manager of the process (the SQLite engine unless replaced).
 // Not thread-safe: the program calls it from one thread.
 RecordManager& CurrentRecordManager();
 // Installs another one (not owned; tests put a scripted fake here);
-// nullptr restores the SQLite engine.
+// nullptr restores the process's own engine.
 void SetRecordManager(RecordManager* manager);
+// Chooses the process's own engine: the SQLite files (nullopt) or a server.
+// Choosing what is already chosen keeps it (and its open files); otherwise
+// the previous engine closes everything it has open.
+void SelectProcessEngine(const std::optional<ServerSettings>& server);
 // Restores the process's SQLite engine and closes every file it has open.
 void TEST_ResetRecordManager();
 
@@ -153,6 +214,12 @@ int16_t RecordManagerCall(int16_t operation, uint8_t* position_block,
 // A new, independent SQLite engine (its own open files). Files opened before
 // a fork are not usable in the child (status 3); open them again there.
 std::unique_ptr<RecordManager> MakeSqliteRecordManager();
+
+// A new, independent server engine with its own connection, made at the
+// first open (so a server that cannot be reached shows as status 20 there).
+// Files opened before a fork are not usable in the child (status 3).
+std::unique_ptr<RecordManager> MakePostgresRecordManager(
+    const ServerSettings& server);
 
 }  // namespace tarnevos::platform
 

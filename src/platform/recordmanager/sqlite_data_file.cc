@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/recordmanager/engine.h"
 #include "platform/recordmanager/record_manager.h"
+#include "platform/system/paths.h"
 
 namespace tarnevos::platform {
 namespace {
@@ -271,8 +273,8 @@ int16_t DataFile::Open(const std::string& path, bool exclusive,
       path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<DataFile> file(new DataFile(db, exclusive));
   if (rc != SQLITE_OK) return kStatusIoError;
-  file->device_ = info.st_dev;
-  file->inode_ = info.st_ino;
+  file->identity_ =
+      std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
@@ -491,21 +493,20 @@ int16_t DataFile::Find(size_t key, Seek kind, std::string_view image,
     sqlite3_bind_int64(statement, 2, position);
   }
   sqlite3_bind_int(statement, 3, std::max(limit, 1));
-  size_t used = 0;
   int rc;
   while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-    if (used == rows->rows.size()) rows->rows.emplace_back();
-    StoredRecord& row = rows->rows[used];
+    StoredRecord& row = rows->Next();
     if (!ColumnPosition(statement, 0, &row.position)) {
       rc = SQLITE_CORRUPT;
       break;
     }
     row.data.assign(ColumnBlob(statement, 1));
     row.image.assign(ColumnBlob(statement, 2));
-    ++used;
   }
-  if (rc != SQLITE_DONE) return ReadFailure(rc);
-  rows->size = used;
+  if (rc != SQLITE_DONE) {
+    rows->size = 0;
+    return ReadFailure(rc);
+  }
   return kStatusOk;
 }
 
@@ -569,12 +570,6 @@ int16_t DataFile::InsertOne(std::string_view record, uint32_t position) {
   }
   int rc = sqlite3_step(insert_);
   return rc == SQLITE_DONE ? int16_t{kStatusOk} : WriteFailure(rc);
-}
-
-int16_t DataFile::Insert(std::string_view record, uint32_t* position) {
-  uint32_t failed = 0;
-  return InsertMany(reinterpret_cast<const uint8_t*>(record.data()),
-                    record.size(), 1, &failed, position);
 }
 
 int16_t DataFile::InsertMany(const uint8_t* records, size_t stride,
@@ -674,6 +669,92 @@ int16_t DataFile::Create(const std::string& path, const FileSpec& spec,
     return kStatusIoError;
   }
   return kStatusOk;
+}
+
+std::string DataFile::IdentityOfPath(const std::string& path) {
+  struct stat info;
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) return {};
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
+namespace {
+
+// Status 85 when another process has the file at `path` open (taking its
+// exclusive lock for a moment tells), otherwise 0.
+int16_t CheckNotInUse(const std::string& path) {
+  std::unique_ptr<DataFile> probe;
+  return DataFile::Open(path, true, &probe) == kStatusFileLocked
+             ? int16_t{kStatusFileLocked}
+             : int16_t{kStatusOk};
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+class SqliteStorage final : public Storage {
+ public:
+  int16_t Open(const std::string& name, bool exclusive,
+               std::unique_ptr<StoredFile>* out) override {
+    std::unique_ptr<DataFile> file;
+    int16_t status = DataFile::Open(NativePath(name), exclusive, &file);
+    if (status == kStatusOk) *out = std::move(file);
+    return status;
+  }
+  int16_t Create(const std::string& name, const FileSpec& spec,
+                 bool overwrite) override {
+    return DataFile::Create(NativePath(name), spec, overwrite);
+  }
+  std::string IdentityOf(const std::string& name) override {
+    return DataFile::IdentityOfPath(NativePath(name));
+  }
+  int16_t Remove(const std::string& name) override {
+    const std::string path = NativePath(name);
+    if (path.empty() || !Exists(path)) return kStatusFileNotFound;
+    int16_t status = CheckNotInUse(path);
+    if (status != kStatusOk) return status;
+    if (::unlink(path.c_str()) != 0) return kStatusIoError;
+    RemoveCompanions(path);
+    return kStatusOk;
+  }
+  int16_t Replace(const std::vector<FileMove>& moves) override {
+    std::vector<std::pair<std::string, std::string>> paths;
+    for (const FileMove& move : moves) {
+      paths.emplace_back(NativePath(move.from), NativePath(move.to));
+      const auto& [from, to] = paths.back();
+      if (from.empty() || !Exists(from)) return kStatusFileNotFound;
+      if (to.empty()) return kStatusFileNotFound;
+      for (const std::string* path : {&from, &to}) {
+        if (!Exists(*path)) continue;
+        int16_t status = CheckNotInUse(*path);
+        if (status != kStatusOk) return status;
+      }
+    }
+    for (const auto& [from, to] : paths) {
+      // What the replaced file left beside it must not be taken for the
+      // new file's journal, so it goes before the new file arrives.
+      RemoveCompanions(to);
+      if (::rename(from.c_str(), to.c_str()) != 0) {
+        return errno == ENOENT ? int16_t{kStatusFileNotFound}
+                               : int16_t{kStatusIoError};
+      }
+      RemoveCompanions(from);
+    }
+    return kStatusOk;
+  }
+  ReadAheadLimits Limits() const override { return ReadAheadLimits{}; }
+  void Abandon() override {}
+};
+
+}  // namespace
+
+std::unique_ptr<Storage> MakeSqliteStorage() {
+  return std::make_unique<SqliteStorage>();
+}
+
+std::unique_ptr<RecordManager> MakeSqliteRecordManager() {
+  return MakeEngine(MakeSqliteStorage());
 }
 
 }  // namespace tarnevos::platform

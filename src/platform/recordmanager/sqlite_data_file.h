@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/recordmanager/file_spec.h"
+#include "platform/recordmanager/storage.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -33,46 +34,7 @@ struct sqlite3_stmt;
 // checkpoints and, in rollback-journal mode, blocks every writer.
 namespace tarnevos::platform {
 
-// One record as read from the file: its position, its bytes and the image of
-// the key it was found by (empty when read by position).
-struct StoredRecord {
-  uint32_t position = 0;
-  std::string data;
-  std::string image;
-};
-
-// The rows one Find returned: the first `size` of `rows`. The rows past it
-// keep their strings so that the next batch reuses their memory.
-struct RowBatch {
-  std::vector<StoredRecord> rows;
-  size_t size = 0;
-
-  bool empty() const { return size == 0; }
-  const StoredRecord& operator[](size_t index) const { return rows[index]; }
-};
-
-enum class Seek {
-  kEqual,           // first record whose image equals
-  kGreater,         // first record whose image is greater
-  kGreaterOrEqual,  // first record whose image is greater or equal
-  kLess,            // last record whose image is less
-  kLessOrEqual,     // last record whose image is less or equal
-  kFirst,           // first record in key order
-  kLast,            // last record in key order
-  kAfter,           // records after (image, position), ascending
-  kBefore,          // records before (image, position), descending
-};
-constexpr int kSeekKinds = 9;
-
-// What identifies a committed state of the file as seen by other
-// processes: equal stamps taken at two moments mean no other connection
-// committed in between (writes through this connection are not included).
-struct ChangeStamp {
-  std::array<uint32_t, 12> words{};
-  bool operator==(const ChangeStamp&) const = default;
-};
-
-class DataFile {
+class DataFile final : public StoredFile {
  public:
   // Opens an existing data file at a native path. Status 0 (and *out set),
   // 12 missing, 30 empty/foreign/damaged, 85 held exclusively elsewhere
@@ -87,41 +49,29 @@ class DataFile {
   static int16_t Create(const std::string& path, const FileSpec& spec,
                         bool overwrite);
 
-  ~DataFile();
+  ~DataFile() override;
   DataFile(const DataFile&) = delete;
   DataFile& operator=(const DataFile&) = delete;
 
-  const FileSpec& spec() const { return spec_; }
-  dev_t device() const { return device_; }
-  ino_t inode() const { return inode_; }
+  // The identity of the file at a native path ("device:inode"), empty when
+  // there is none.
+  static std::string IdentityOfPath(const std::string& path);
 
-  // The record at a position: 0, 8 (no such record), 2, 85.
-  int16_t ReadAt(uint32_t position, std::string* data);
-  // Looks up records of key `key` (which must be valid), up to `limit` of
-  // them in key order from the first one found: kAfter and kBefore start
-  // after/before (image, position), going up or down; kEqual, kGreater,
-  // kGreaterOrEqual and kFirst go up from the record they find (kEqual only
-  // over records with that image); kLess, kLessOrEqual and kLast go down. Only
-  // kAfter and kBefore use `position`. Status 0 (the batch may be empty),
-  // 2, 85.
+  const FileSpec& spec() const override { return spec_; }
+  const std::string& identity() const override { return identity_; }
+  bool exclusive() const override { return exclusive_; }
+
+  int16_t ReadAt(uint32_t position, std::string* data) override;
   int16_t Find(size_t key, Seek kind, std::string_view image, uint32_t position,
-               int limit, RowBatch* rows);
-
-  // Writes; each is one transaction. `record` is exactly record-length
-  // bytes. Status 0, 5 duplicate key, 8 (update/delete: no such record), 84
-  // another process is writing, 2.
-  int16_t Insert(std::string_view record, uint32_t* position);
-  int16_t Update(uint32_t position, std::string_view record);
-  int16_t Delete(uint32_t position);
-  // Inserts `count` records of record-length bytes, `stride` bytes apart,
-  // in one transaction. On failure nothing is inserted and *failed is the
-  // index of the record that failed. *last is the last position written.
+               int limit, RowBatch* rows) override;
   int16_t InsertMany(const uint8_t* records, size_t stride, uint32_t count,
-                     uint32_t* failed, uint32_t* last);
-
-  // The current change stamp; cheap (no system call) while the file is in
-  // WAL mode, which is how this engine creates it.
-  ChangeStamp Stamp();
+                     uint32_t* failed, uint32_t* last) override;
+  int16_t Update(uint32_t position, std::string_view record) override;
+  int16_t Delete(uint32_t position) override;
+  // Cheap (no system call) while the file is in WAL mode, which is how
+  // this engine creates it: the WAL-index header that every commit
+  // rewrites is compared in shared memory.
+  ChangeStamp Stamp() override;
 
  private:
   DataFile(sqlite3* db, bool exclusive);
@@ -139,8 +89,7 @@ class DataFile {
   sqlite3* db_;
   bool exclusive_;
   FileSpec spec_;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  std::string identity_;
   // The WAL-index header in SQLite's shared memory (nullptr: not in WAL
   // mode, or exclusive); read to notice other processes' commits.
   const volatile uint32_t* wal_header_ = nullptr;
@@ -165,6 +114,10 @@ class DataFile {
 // SQLite's page size for a file whose rows are up to `row_bytes` long: the
 // smallest that keeps a row on its page.
 int PageSizeForRow(size_t row_bytes);
+
+// The storage of the SQLite engine: one database file per data file, named
+// by the suite's path (NativePath).
+std::unique_ptr<Storage> MakeSqliteStorage();
 
 }  // namespace tarnevos::platform
 

@@ -72,9 +72,12 @@ struct Reply {
 // One open file of an engine, seen through its position block.
 class FileClient {
  public:
-  explicit FileClient(RecordManager& engine) : engine_(engine) {
+  FileClient() { block_.fill(0); }
+  explicit FileClient(RecordManager& engine) : engine_(&engine) {
     block_.fill(0);
   }
+  // Talks to `engine` from now on (the block is not cleared).
+  void Use(RecordManager& engine) { engine_ = &engine; }
 
   Reply Call(int16_t operation, std::string data, std::string key = "",
              int8_t key_number = 0, uint32_t capacity = 1536) {
@@ -88,8 +91,8 @@ class FileClient {
         key.empty() || key.size() > 255 ? 255 : key.size());
     Reply reply;
     reply.status =
-        engine_.Call(operation, block_.data(), data_buffer.data(), &length,
-                     key_buffer.data(), key_length, key_number);
+        engine_->Call(operation, block_.data(), data_buffer.data(), &length,
+                      key_buffer.data(), key_length, key_number);
     reply.data.assign(reinterpret_cast<const char*>(data_buffer.data()),
                       std::min<size_t>(length, data_buffer.size()));
     reply.key.assign(reinterpret_cast<const char*>(key_buffer.data()),
@@ -132,7 +135,7 @@ class FileClient {
   uint8_t* block() { return block_.data(); }
 
  private:
-  RecordManager& engine_;
+  RecordManager* engine_ = nullptr;
   std::array<uint8_t, kPositionBlockSize> block_;
 };
 

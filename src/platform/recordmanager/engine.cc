@@ -1,9 +1,18 @@
-// The SQLite engine behind RecordManagerCall: a table of open files, the
-// position blocks that name them, and the caches that keep stepping along a
-// key path fast without holding a read transaction between calls.
+// The engine behind RecordManagerCall, the same over every storage: a table
+// of open files, the position blocks that name them, and the caches that
+// keep stepping along a key path fast without holding a read transaction
+// between calls.
+//
+// The first read-ahead after a seek is small (a single next costs little
+// more than a point read); while the caller keeps stepping the batch
+// doubles up to the storage's limits. A seek upwards also fetches as many
+// records as the caller stepped over after the file's previous seek:
+// callers that read a run of records (a unit's collections, a community's
+// units) read runs of much the same length.
+
+#include "platform/recordmanager/engine.h"
 
 #include <pthread.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -11,32 +20,18 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/recordmanager/file_spec.h"
+#include "platform/recordmanager/key_path_cache.h"
 #include "platform/recordmanager/position_block.h"
 #include "platform/recordmanager/record_manager.h"
-#include "platform/recordmanager/sqlite_data_file.h"
-#include "platform/system/paths.h"
 #include "util/little_endian.h"
 
 namespace tarnevos::platform {
 namespace {
 
-// The first read-ahead after a seek is small (a single next costs little
-// more than a point read); while the caller keeps stepping the batch
-// doubles up to kMaxReadAheadRows, or kReadAheadBytes of records. A seek
-// upwards also fetches as many records as the caller stepped over after
-// the file's previous seek: callers that read a run of records (a unit's
-// collections, a community's units) read runs of much the same length.
-constexpr int kFirstReadAhead = 8;
-constexpr int kMaxReadAheadRows = 1024;
-constexpr size_t kReadAheadBytes = 256 * 1024;
-// Results of get equal kept per file while nothing changes.
-constexpr size_t kEqualCacheBytes = 1024 * 1024;
-
-// Bumped in the child after fork(): SQLite connections must not cross it.
+// Bumped in the child after fork(): connections must not cross it.
 std::atomic<uint32_t> fork_epoch{0};
 void CountFork() { fork_epoch.fetch_add(1, std::memory_order_relaxed); }
 
@@ -96,26 +91,11 @@ struct Buffers {
   }
 };
 
-struct EqualEntry {
-  bool found = false;
-  uint32_t position = 0;
-  std::string data;
-};
-
-// Records that follow (or precede) the record `anchor` on key `key`, read in
-// one statement and handed out one by one while the file is unchanged.
-struct ReadAhead {
-  bool valid = false;
-  bool forward = true;
-  int8_t key = 0;
-  uint32_t anchor = 0;
-  RowBatch rows;
-  size_t next = 0;
-  int batch = kFirstReadAhead;
-};
-
 struct OpenFile {
-  std::unique_ptr<DataFile> file;
+  explicit OpenFile(std::unique_ptr<StoredFile> stored)
+      : file(std::move(stored)), cache(file->spec().keys.size()) {}
+
+  std::unique_ptr<StoredFile> file;
   uint32_t generation = 0;
   // The state this engine last wrote into a position block of this file,
   // and the image of that block's record on its key. A block that still
@@ -128,25 +108,24 @@ struct OpenFile {
   std::array<uint8_t, kBlockUsedBytes> cursor_block{};
   // Steps upwards since the last seek upwards.
   int steps_since_seek = 0;
-  // Caches, valid while `stamp` is the file's change stamp.
-  bool stamp_known = false;
-  ChangeStamp stamp;
-  ReadAhead ahead;
-  std::vector<std::unordered_map<std::string, EqualEntry>> equal;
-  size_t equal_bytes = 0;
+  // Read ahead and get-equal answers, valid while the file's change stamp
+  // stays the one they were read under.
+  KeyPathCache cache;
 };
 
-class SqliteEngine final : public RecordManager {
+class Engine final : public RecordManager {
  public:
-  SqliteEngine()
-      : engine_id_(NextEngineId()),
+  explicit Engine(std::unique_ptr<Storage> storage)
+      : storage_(std::move(storage)),
+        limits_(storage_->Limits()),
+        engine_id_(NextEngineId()),
         secret_(RandomSecret()),
         epoch_(fork_epoch.load(std::memory_order_relaxed)) {}
-  ~SqliteEngine() override {
+  ~Engine() override {
     if (epoch_ != fork_epoch.load(std::memory_order_relaxed)) Abandon();
   }
-  SqliteEngine(const SqliteEngine&) = delete;
-  SqliteEngine& operator=(const SqliteEngine&) = delete;
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
 
   int16_t Call(int16_t operation, uint8_t* position_block, uint8_t* data,
                uint32_t* data_length, uint8_t* key, uint8_t key_length,
@@ -154,6 +133,9 @@ class SqliteEngine final : public RecordManager {
   int16_t InsertMany(uint8_t* position_block, const uint8_t* records,
                      uint32_t record_size, uint32_t count, int8_t key_number,
                      uint32_t* failed_index) override;
+  void Refresh() override;
+  int16_t RemoveFile(const std::string& name) override;
+  int16_t ReplaceFiles(const std::vector<FileMove>& moves) override;
 
  private:
   // Open files.
@@ -163,6 +145,13 @@ class SqliteEngine final : public RecordManager {
   void CloseAll();
   void Abandon();
   OpenFile* Find(const uint8_t* block, BlockState* state);
+  // Whether this engine has the file of `identity` open (and with
+  // `exclusive_only`, open exclusively).
+  bool HasOpen(const std::string& identity, bool exclusive_only,
+               const OpenFile* besides = nullptr) const;
+  // Status 85 when this engine has the file `name` denotes open.
+  int16_t CheckNotOpenHere(const std::string& name);
+  int MaxBatch(const OpenFile& file, size_t image_bytes) const;
 
   // Reads.
   int16_t GetByKey(OpenFile& file, uint8_t* block, const BlockState& state,
@@ -197,9 +186,10 @@ class SqliteEngine final : public RecordManager {
                       const Buffers& buffers) const;
   // Drops the caches if another connection committed since they were
   // filled; reads the stamp that new cache entries will be valid for.
-  void Revalidate(OpenFile& file);
-  void Invalidate(OpenFile& file);
+  void Revalidate(OpenFile& file) { file.cache.Revalidate(file.file->Stamp()); }
 
+  std::unique_ptr<Storage> storage_;
+  const ReadAheadLimits limits_;
   const uint32_t engine_id_;
   const uint64_t secret_;
   uint32_t epoch_;
@@ -213,15 +203,15 @@ bool ValidKey(const OpenFile& file, int8_t key) {
 }
 
 // The most records one read-ahead may hold.
-int MaxBatch(const OpenFile& file, size_t image_bytes) {
+int Engine::MaxBatch(const OpenFile& file, size_t image_bytes) const {
   size_t row_bytes = file.file->spec().record_length + image_bytes + 64;
-  return std::max(1, std::min(kMaxReadAheadRows,
-                              static_cast<int>(kReadAheadBytes / row_bytes)));
+  return std::max(1, std::min(limits_.max_rows,
+                              static_cast<int>(limits_.max_bytes / row_bytes)));
 }
 
-int16_t SqliteEngine::Call(int16_t operation, uint8_t* position_block,
-                           uint8_t* data, uint32_t* data_length, uint8_t* key,
-                           uint8_t key_length, int8_t key_number) {
+int16_t Engine::Call(int16_t operation, uint8_t* position_block, uint8_t* data,
+                     uint32_t* data_length, uint8_t* key, uint8_t key_length,
+                     int8_t key_number) {
   uint32_t epoch = fork_epoch.load(std::memory_order_relaxed);
   if (epoch != epoch_) {
     Abandon();
@@ -286,7 +276,7 @@ int16_t SqliteEngine::Call(int16_t operation, uint8_t* position_block,
 
 // ---- Open files ----------------------------------------------------------
 
-OpenFile* SqliteEngine::Find(const uint8_t* block, BlockState* state) {
+OpenFile* Engine::Find(const uint8_t* block, BlockState* state) {
   if (block == nullptr) return nullptr;
   // Most calls bring back the block this engine wrote last for the file.
   const uint32_t hint = BlockSlotHint(block);
@@ -306,22 +296,22 @@ OpenFile* SqliteEngine::Find(const uint8_t* block, BlockState* state) {
   return file;
 }
 
-int16_t SqliteEngine::Open(uint8_t* block, const Buffers& buffers,
-                           int8_t mode) {
+int16_t Engine::Open(uint8_t* block, const Buffers& buffers, int8_t mode) {
   if (block == nullptr) return kStatusIoError;
   // A block that still names an open file is reused: close that file
   // rather than lose it.
   BlockState old;
   if (Find(block, &old) != nullptr) files_[old.slot].reset();
-  std::unique_ptr<DataFile> data_file;
+  std::unique_ptr<StoredFile> stored;
   constexpr int8_t kExclusiveMode = -4;
-  int16_t status = DataFile::Open(NativePath(buffers.FileName()),
-                                  mode == kExclusiveMode, &data_file);
+  const bool exclusive = mode == kExclusiveMode;
+  int16_t status = storage_->Open(buffers.FileName(), exclusive, &stored);
   if (status != kStatusOk) return status;
-  auto file = std::make_unique<OpenFile>();
-  file->file = std::move(data_file);
+  // The storage's locks do not tell this engine's own opens apart (one
+  // server session; one process for SQLite), so they are checked here.
+  if (HasOpen(stored->identity(), !exclusive)) return kStatusFileLocked;
+  auto file = std::make_unique<OpenFile>(std::move(stored));
   file->generation = next_generation_++;
-  file->equal.resize(file->file->spec().keys.size());
   auto free_slot = std::find(files_.begin(), files_.end(), nullptr);
   size_t slot = static_cast<size_t>(free_slot - files_.begin());
   if (free_slot == files_.end()) files_.emplace_back();
@@ -333,28 +323,59 @@ int16_t SqliteEngine::Open(uint8_t* block, const Buffers& buffers,
   return kStatusOk;
 }
 
-int16_t SqliteEngine::Create(const Buffers& buffers, int8_t mode) {
-  std::optional<FileSpec> spec = ParseFileSpec(buffers.Data());
-  if (!spec) return kStatusIoError;
-  std::string path = NativePath(buffers.FileName());
-  bool overwrite = mode != -1;
-  if (overwrite && !path.empty()) {
-    // This engine's own connections would not show up as "in use" to the
-    // exclusive-lock test (locks are per process).
-    struct stat info;
-    if (::stat(path.c_str(), &info) == 0) {
-      for (const auto& file : files_) {
-        if (file != nullptr && file->file->device() == info.st_dev &&
-            file->file->inode() == info.st_ino) {
-          return kStatusFileLocked;
-        }
-      }
-    }
+bool Engine::HasOpen(const std::string& identity, bool exclusive_only,
+                     const OpenFile* besides) const {
+  if (identity.empty()) return false;
+  for (const auto& file : files_) {
+    if (file == nullptr || file.get() == besides) continue;
+    if (file->file->identity() != identity) continue;
+    if (!exclusive_only || file->file->exclusive()) return true;
   }
-  return DataFile::Create(path, *spec, overwrite);
+  return false;
 }
 
-int16_t SqliteEngine::Close(uint8_t* block) {
+int16_t Engine::CheckNotOpenHere(const std::string& name) {
+  if (files_.empty()) return kStatusOk;
+  return HasOpen(storage_->IdentityOf(name), false) ? int16_t{kStatusFileLocked}
+                                                    : int16_t{kStatusOk};
+}
+
+int16_t Engine::Create(const Buffers& buffers, int8_t mode) {
+  std::optional<FileSpec> spec = ParseFileSpec(buffers.Data());
+  if (!spec) return kStatusIoError;
+  const std::string name = buffers.FileName();
+  bool overwrite = mode != -1;
+  if (overwrite) {
+    // This engine's own opens would not show up as "in use" to the
+    // storage's lock test (locks are per process or per session).
+    int16_t status = CheckNotOpenHere(name);
+    if (status != kStatusOk) return status;
+  }
+  return storage_->Create(name, *spec, overwrite);
+}
+
+int16_t Engine::RemoveFile(const std::string& name) {
+  int16_t status = CheckNotOpenHere(name);
+  return status != kStatusOk ? status : storage_->Remove(name);
+}
+
+int16_t Engine::ReplaceFiles(const std::vector<FileMove>& moves) {
+  for (const FileMove& move : moves) {
+    for (const std::string* name : {&move.from, &move.to}) {
+      int16_t status = CheckNotOpenHere(*name);
+      if (status != kStatusOk) return status;
+    }
+  }
+  return storage_->Replace(moves);
+}
+
+void Engine::Refresh() {
+  for (auto& file : files_) {
+    if (file != nullptr) file->cache.Invalidate();
+  }
+}
+
+int16_t Engine::Close(uint8_t* block) {
   BlockState state;
   if (Find(block, &state) == nullptr) return kStatusNotOpen;
   files_[state.slot].reset();
@@ -362,50 +383,33 @@ int16_t SqliteEngine::Close(uint8_t* block) {
   return kStatusOk;
 }
 
-void SqliteEngine::CloseAll() { files_.clear(); }
+void Engine::CloseAll() { files_.clear(); }
 
-void SqliteEngine::Abandon() {
+void Engine::Abandon() {
   // In a forked child the connections belong to the parent: closing them
-  // here could checkpoint and delete the parent's WAL. Let them go unused.
+  // here could checkpoint and delete the parent's WAL, or end the parent's
+  // server session. Let them go unused.
   for (auto& file : files_) {
     if (file != nullptr) {
       (void)file->file.release();
     }
   }
   files_.clear();
-}
-
-// ---- Caches ---------------------------------------------------------------
-
-void SqliteEngine::Revalidate(OpenFile& file) {
-  ChangeStamp stamp = file.file->Stamp();
-  if (file.stamp_known && stamp == file.stamp) return;
-  file.ahead.valid = false;
-  for (auto& map : file.equal) map.clear();
-  file.equal_bytes = 0;
-  file.stamp = stamp;
-  file.stamp_known = true;
-}
-
-void SqliteEngine::Invalidate(OpenFile& file) {
-  file.ahead.valid = false;
-  for (auto& map : file.equal) map.clear();
-  file.equal_bytes = 0;
-  file.stamp_known = false;
+  storage_->Abandon();
 }
 
 // ---- Delivering records ---------------------------------------------------
 
-void SqliteEngine::ReturnKeyValue(const OpenFile& file, int8_t key,
-                                  std::string_view record,
-                                  const Buffers& buffers) const {
+void Engine::ReturnKeyValue(const OpenFile& file, int8_t key,
+                            std::string_view record,
+                            const Buffers& buffers) const {
   if (buffers.key == nullptr) return;
   CopyKeyValue(file.file->spec(), static_cast<size_t>(key), record, buffers.key,
                buffers.key_length);
 }
 
-void SqliteEngine::SetCursor(OpenFile& file, uint8_t* block,
-                             const BlockState& state, std::string_view image) {
+void Engine::SetCursor(OpenFile& file, uint8_t* block, const BlockState& state,
+                       std::string_view image) {
   WriteBlock(block, engine_id_, secret_, state);
   file.cursor = state;
   file.cursor_image.assign(image);
@@ -413,10 +417,9 @@ void SqliteEngine::SetCursor(OpenFile& file, uint8_t* block,
   file.cursor_known = true;
 }
 
-int16_t SqliteEngine::Deliver(OpenFile& file, uint8_t* block,
-                              const BlockState& state, int8_t key,
-                              uint32_t position, std::string_view record,
-                              std::string_view image, const Buffers& buffers) {
+int16_t Engine::Deliver(OpenFile& file, uint8_t* block, const BlockState& state,
+                        int8_t key, uint32_t position, std::string_view record,
+                        std::string_view image, const Buffers& buffers) {
   uint32_t length = static_cast<uint32_t>(
       std::min<size_t>(record.size(), file.file->spec().record_length));
   uint32_t returned = std::min(length, buffers.capacity);
@@ -434,64 +437,40 @@ int16_t SqliteEngine::Deliver(OpenFile& file, uint8_t* block,
 
 // ---- Reads ----------------------------------------------------------------
 
-// The answer of a seek upwards, when the read-ahead holds it: its records
-// are a stretch of the key path with nothing between them, so a record
-// whose predecessor in the stretch lies below the image is the first one at
-// or above it. Moves the read-ahead on past that record; nullptr (and
-// nothing changed) when the stretch does not tell.
-const StoredRecord* SeekInReadAhead(ReadAhead& ahead, int8_t key,
-                                    std::string_view image, bool strictly) {
-  if (!ahead.valid || !ahead.forward || ahead.key != key) return nullptr;
-  const auto begin = ahead.rows.rows.begin();
-  const auto end = begin + static_cast<std::ptrdiff_t>(ahead.rows.size);
-  const auto at = std::partition_point(
-      begin, end, [image, strictly](const StoredRecord& row) {
-        return strictly ? row.image <= image : row.image < image;
-      });
-  if (at == begin || at == end) return nullptr;
-  ahead.next = static_cast<size_t>(at - begin) + 1;
-  ahead.anchor = at->position;
-  return &*at;
-}
-
-int16_t SqliteEngine::GetEqual(OpenFile& file, uint8_t* block,
-                               const BlockState& state, int8_t key,
-                               const Buffers& buffers) {
+int16_t Engine::GetEqual(OpenFile& file, uint8_t* block,
+                         const BlockState& state, int8_t key,
+                         const Buffers& buffers) {
   if (!ValidKey(file, key)) return kStatusInvalidKeyNumber;
   const FileSpec& spec = file.file->spec();
   std::string image =
       KeyImageOfValue(spec, key, buffers.KeyValue(spec.keys[key].length));
   Revalidate(file);
-  auto& cache = file.equal[key];
-  auto hit = cache.find(image);
-  if (hit == cache.end()) {
+  const EqualAnswer* answer = file.cache.FindEqual(key, image);
+  if (answer == nullptr) {
     int16_t status = file.file->Find(key, Seek::kEqual, image, 0, 1, &scratch_);
-    if (status != kStatusOk) return status;
-    EqualEntry entry;
-    entry.found = !scratch_.empty();
-    if (entry.found) {
-      entry.position = scratch_[0].position;
-      entry.data = scratch_[0].data;
+    if (status != kStatusOk) {
+      buffers.SetReturned(0);
+      return status;
     }
-    size_t bytes = image.size() + entry.data.size() + 64;
-    if (file.equal_bytes + bytes > kEqualCacheBytes) {
-      for (auto& map : file.equal) map.clear();
-      file.equal_bytes = 0;
+    EqualAnswer fresh;
+    fresh.found = !scratch_.empty();
+    if (fresh.found) {
+      fresh.position = scratch_[0].position;
+      fresh.data = scratch_[0].data;
     }
-    file.equal_bytes += bytes;
-    hit = cache.emplace(image, std::move(entry)).first;
+    answer = &file.cache.KeepEqual(key, image, std::move(fresh));
   }
-  if (!hit->second.found) {
+  if (!answer->found) {
     buffers.SetReturned(0);
     return kStatusKeyNotFound;
   }
-  return Deliver(file, block, state, key, hit->second.position,
-                 hit->second.data, image, buffers);
+  return Deliver(file, block, state, key, answer->position, answer->data, image,
+                 buffers);
 }
 
-int16_t SqliteEngine::GetByKey(OpenFile& file, uint8_t* block,
-                               const BlockState& state, int operation,
-                               int8_t key, const Buffers& buffers) {
+int16_t Engine::GetByKey(OpenFile& file, uint8_t* block,
+                         const BlockState& state, int operation, int8_t key,
+                         const Buffers& buffers) {
   if (!ValidKey(file, key)) return kStatusInvalidKeyNumber;
   Seek kind = Seek::kFirst;
   switch (operation) {
@@ -528,10 +507,10 @@ int16_t SqliteEngine::GetByKey(OpenFile& file, uint8_t* block,
   // The records after the one found become the read-ahead of the steps
   // that follow; the cache must be current before they are kept.
   Revalidate(file);
-  ReadAhead& ahead = file.ahead;
+  ReadAhead& ahead = file.cache.ahead();
   if (kind == Seek::kGreater || kind == Seek::kGreaterOrEqual) {
     const StoredRecord* found =
-        SeekInReadAhead(ahead, key, image, kind == Seek::kGreater);
+        file.cache.SeekUpwards(key, image, kind == Seek::kGreater);
     if (found != nullptr) {
       return Deliver(file, block, state, key, found->position, found->data,
                      found->image, buffers);
@@ -551,14 +530,14 @@ int16_t SqliteEngine::GetByKey(OpenFile& file, uint8_t* block,
     ahead.key = key;
     ahead.anchor = row.position;
     ahead.next = 1;
-    ahead.batch = std::max(limit, kFirstReadAhead);
+    ahead.batch = std::max(limit, limits_.first_rows);
   }
   return Deliver(file, block, state, key, row.position, row.data, row.image,
                  buffers);
 }
 
-int16_t SqliteEngine::CursorImage(OpenFile& file, const BlockState& state,
-                                  int8_t key, std::string* image) {
+int16_t Engine::CursorImage(OpenFile& file, const BlockState& state, int8_t key,
+                            std::string* image) {
   if (!(state.flags & kBlockPlaced)) return kStatusInvalidPositioning;
   if (file.cursor_known && file.cursor == state && state.key_number == key) {
     *image = file.cursor_image;
@@ -574,9 +553,8 @@ int16_t SqliteEngine::CursorImage(OpenFile& file, const BlockState& state,
   return kStatusOk;
 }
 
-int16_t SqliteEngine::Step(OpenFile& file, uint8_t* block,
-                           const BlockState& state, bool forward, int8_t key,
-                           const Buffers& buffers) {
+int16_t Engine::Step(OpenFile& file, uint8_t* block, const BlockState& state,
+                     bool forward, int8_t key, const Buffers& buffers) {
   if (!ValidKey(file, key)) return kStatusInvalidKeyNumber;
   std::string image;
   int16_t status = CursorImage(file, state, key, &image);
@@ -585,13 +563,13 @@ int16_t SqliteEngine::Step(OpenFile& file, uint8_t* block,
     return status;
   }
   Revalidate(file);
-  ReadAhead& ahead = file.ahead;
+  ReadAhead& ahead = file.cache.ahead();
   bool continues = ahead.valid && ahead.forward == forward &&
                    ahead.key == key && ahead.anchor == state.position;
   if (!continues || ahead.next >= ahead.rows.size) {
-    int batch = kFirstReadAhead;
+    int batch = limits_.first_rows;
     if (continues) {
-      batch = std::max(kFirstReadAhead,
+      batch = std::max(limits_.first_rows,
                        std::min(ahead.batch * 2, MaxBatch(file, image.size())));
     }
     status = file.file->Find(key, forward ? Seek::kAfter : Seek::kBefore, image,
@@ -613,9 +591,9 @@ int16_t SqliteEngine::Step(OpenFile& file, uint8_t* block,
                  buffers);
 }
 
-int16_t SqliteEngine::GetDirect(OpenFile& file, uint8_t* block,
-                                const BlockState& state, int8_t key,
-                                const Buffers& buffers) {
+int16_t Engine::GetDirect(OpenFile& file, uint8_t* block,
+                          const BlockState& state, int8_t key,
+                          const Buffers& buffers) {
   if (buffers.capacity < 4) {
     buffers.SetReturned(0);
     return kStatusBufferTooShort;
@@ -633,8 +611,7 @@ int16_t SqliteEngine::GetDirect(OpenFile& file, uint8_t* block,
   return Deliver(file, block, state, key, position, record, image, buffers);
 }
 
-int16_t SqliteEngine::GetPosition(const BlockState& state,
-                                  const Buffers& buffers) {
+int16_t Engine::GetPosition(const BlockState& state, const Buffers& buffers) {
   if (!(state.flags & kBlockCurrent)) {
     buffers.SetReturned(0);
     return kStatusInvalidPositioning;
@@ -647,7 +624,7 @@ int16_t SqliteEngine::GetPosition(const BlockState& state,
   return returned < 4 ? int16_t{kStatusBufferTooShort} : int16_t{kStatusOk};
 }
 
-int16_t SqliteEngine::Stat(OpenFile& file, const Buffers& buffers) {
+int16_t Engine::Stat(OpenFile& file, const Buffers& buffers) {
   const std::string& bytes = file.file->spec().bytes;
   uint32_t returned =
       std::min(static_cast<uint32_t>(bytes.size()), buffers.capacity);
@@ -659,16 +636,18 @@ int16_t SqliteEngine::Stat(OpenFile& file, const Buffers& buffers) {
 
 // ---- Writes ---------------------------------------------------------------
 
-int16_t SqliteEngine::Insert(OpenFile& file, uint8_t* block,
-                             const BlockState& state, int8_t key,
-                             const Buffers& buffers) {
+int16_t Engine::Insert(OpenFile& file, uint8_t* block, const BlockState& state,
+                       int8_t key, const Buffers& buffers) {
   const FileSpec& spec = file.file->spec();
   if (!ValidKey(file, key)) return kStatusInvalidKeyNumber;
   if (buffers.capacity < spec.record_length) return kStatusBufferTooShort;
   std::string_view record = buffers.Data().substr(0, spec.record_length);
   uint32_t position = 0;
-  int16_t status = file.file->Insert(record, &position);
-  Invalidate(file);
+  uint32_t failed = 0;
+  int16_t status =
+      file.file->InsertMany(reinterpret_cast<const uint8_t*>(record.data()),
+                            record.size(), 1, &failed, &position);
+  file.cache.Invalidate();
   if (status != kStatusOk) return status;
   ReturnKeyValue(file, key, record, buffers);
   BlockState next = state;
@@ -679,10 +658,9 @@ int16_t SqliteEngine::Insert(OpenFile& file, uint8_t* block,
   return kStatusOk;
 }
 
-int16_t SqliteEngine::InsertMany(uint8_t* position_block,
-                                 const uint8_t* records, uint32_t record_size,
-                                 uint32_t count, int8_t key_number,
-                                 uint32_t* failed_index) {
+int16_t Engine::InsertMany(uint8_t* position_block, const uint8_t* records,
+                           uint32_t record_size, uint32_t count,
+                           int8_t key_number, uint32_t* failed_index) {
   if (failed_index != nullptr) *failed_index = 0;
   BlockState state;
   OpenFile* file = Find(position_block, &state);
@@ -696,7 +674,7 @@ int16_t SqliteEngine::InsertMany(uint8_t* position_block,
   uint32_t last = 0;
   int16_t status =
       file->file->InsertMany(records, record_size, count, &failed, &last);
-  Invalidate(*file);
+  file->cache.Invalidate();
   if (status != kStatusOk) {
     if (failed_index != nullptr) *failed_index = failed;
     return status;
@@ -713,14 +691,14 @@ int16_t SqliteEngine::InsertMany(uint8_t* position_block,
   return kStatusOk;
 }
 
-int16_t SqliteEngine::Update(OpenFile& file, uint8_t* block,
-                             const BlockState& state, const Buffers& buffers) {
+int16_t Engine::Update(OpenFile& file, uint8_t* block, const BlockState& state,
+                       const Buffers& buffers) {
   const FileSpec& spec = file.file->spec();
   if (!(state.flags & kBlockCurrent)) return kStatusInvalidPositioning;
   if (buffers.capacity < spec.record_length) return kStatusBufferTooShort;
   std::string_view record = buffers.Data().substr(0, spec.record_length);
   int16_t status = file.file->Update(state.position, record);
-  Invalidate(file);
+  file.cache.Invalidate();
   if (status != kStatusOk) return status;
   int8_t key = ValidKey(file, state.key_number) ? state.key_number : 0;
   ReturnKeyValue(file, key, record, buffers);
@@ -730,15 +708,15 @@ int16_t SqliteEngine::Update(OpenFile& file, uint8_t* block,
   return kStatusOk;
 }
 
-int16_t SqliteEngine::Delete(OpenFile& file, uint8_t* block,
-                             const BlockState& state) {
+int16_t Engine::Delete(OpenFile& file, uint8_t* block,
+                       const BlockState& state) {
   if (!(state.flags & kBlockCurrent)) return kStatusInvalidPositioning;
   int8_t key = ValidKey(file, state.key_number) ? state.key_number : 0;
   // Keep the deleted record's place so that next/previous go on from it.
   std::string image;
   int16_t status = CursorImage(file, state, key, &image);
   if (status == kStatusOk) status = file.file->Delete(state.position);
-  Invalidate(file);
+  file.cache.Invalidate();
   if (status != kStatusOk) return status;
   BlockState next = state;
   next.key_number = key;
@@ -749,13 +727,13 @@ int16_t SqliteEngine::Delete(OpenFile& file, uint8_t* block,
 
 }  // namespace
 
-std::unique_ptr<RecordManager> MakeSqliteRecordManager() {
+std::unique_ptr<RecordManager> MakeEngine(std::unique_ptr<Storage> storage) {
   static const bool registered = [] {
     pthread_atfork(nullptr, nullptr, CountFork);
     return true;
   }();
   (void)registered;
-  return std::make_unique<SqliteEngine>();
+  return std::make_unique<Engine>(std::move(storage));
 }
 
 }  // namespace tarnevos::platform

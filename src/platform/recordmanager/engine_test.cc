@@ -1,5 +1,6 @@
+// Every operation and status of the record manager, on both engines.
+
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -8,20 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/recordmanager/engine_fixture.h"
 #include "platform/recordmanager/record_manager.h"
 #include "platform/recordmanager/test_files.h"
-#include "support/scratch.h"
 #include "util/little_endian.h"
 
 namespace tarnevos::platform {
 namespace {
 
 using record_test::CaseFoldingTable;
+using record_test::EngineFixture;
 using record_test::FileClient;
 using record_test::MakeSpec;
 using record_test::Reply;
 using record_test::Segment;
-using ::tarnevos::testing::ScratchDir;
 
 // Records of 16 bytes: a 4-byte code (key 0, unique), a 2-byte little-endian
 // number (key 1, duplicates allowed), 10 bytes of payload.
@@ -48,13 +49,15 @@ std::string Number(uint16_t number) {
   return bytes;
 }
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public EngineFixture {
  protected:
-  EngineTest() : engine_(MakeSqliteRecordManager()), client_(*engine_) {}
-
-  std::string Path(const std::string& name = "codes.dat") {
-    return dir_.path() + name;
+  void SetUp() override {
+    EngineFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    engine_ = NewEngine();
+    client_.Use(*engine_);
   }
+
   // Creates and opens a file of CodeSpec() holding `records`.
   void OpenWith(const std::vector<std::string>& records) {
     ASSERT_EQ(client_.Create(Path(), CodeSpec()), kStatusOk);
@@ -76,12 +79,11 @@ class EngineTest : public ::testing::Test {
     return codes;
   }
 
-  ScratchDir dir_;
   std::unique_ptr<RecordManager> engine_;
   FileClient client_;
 };
 
-TEST_F(EngineTest, CreateOpenStatAndReadBack) {
+TEST_P(EngineTest, CreateOpenStatAndReadBack) {
   std::string spec = CodeSpec();
   // The creation buffer is blank-padded as the access layer sends it.
   ASSERT_EQ(client_.Create(Path(), spec + std::string(100, ' ')), kStatusOk);
@@ -106,12 +108,12 @@ TEST_F(EngineTest, CreateOpenStatAndReadBack) {
             Record("B001", 7, "hello"));
 }
 
-TEST_F(EngineTest, FileNamesGoThroughTheSuitePathRules) {
+TEST_P(EngineTest, FileNamesGoThroughTheSuitePathRules) {
   std::filesystem::create_directories(dir_.path() + "DADES");
   // A backslash path, then a different case of the same name.
   ASSERT_EQ(client_.Create(dir_.path() + "DADES\\Codes.dat", CodeSpec()),
             kStatusOk);
-  EXPECT_TRUE(dir_.Exists("DADES/Codes.dat"));
+  EXPECT_TRUE(Exists(dir_.path() + "DADES/Codes.dat"));
   EXPECT_EQ(client_.Open(dir_.path() + "dades\\CODES.DAT"), kStatusOk);
   // A name filling the key buffer without a NUL ends at its last non-blank.
   FileClient other(*engine_);
@@ -122,13 +124,11 @@ TEST_F(EngineTest, FileNamesGoThroughTheSuitePathRules) {
       kStatusOk);
 }
 
-TEST_F(EngineTest, CreateRefusesInconsistentSpecsAndExistingFiles) {
+TEST_P(EngineTest, CreateRefusesInconsistentSpecsAndExistingFiles) {
   EXPECT_EQ(client_.Create(Path(), MakeSpec(0, {{{1, 1}}})), kStatusIoError);
   EXPECT_EQ(client_.Create(Path(), MakeSpec(10, {{{9, 3}}})), kStatusIoError);
   EXPECT_EQ(client_.Create(Path(), CodeSpec().substr(0, 30)), kStatusIoError);
-  EXPECT_FALSE(dir_.Exists("codes.dat"));
-  EXPECT_EQ(client_.Create(dir_.path() + "missing/codes.dat", CodeSpec()),
-            kStatusFileNotFound);
+  EXPECT_FALSE(Exists(Path()));
   EXPECT_EQ(client_.Create("", CodeSpec()), kStatusFileNotFound);
 
   ASSERT_EQ(client_.Create(Path(), CodeSpec()), kStatusOk);
@@ -145,58 +145,9 @@ TEST_F(EngineTest, CreateRefusesInconsistentSpecsAndExistingFiles) {
   ASSERT_EQ(client_.Open(Path()), kStatusOk);
   EXPECT_EQ(client_.Step(kOpGetFirst).status, kStatusEndOfFile);
   EXPECT_EQ(client_.Call(kOpStat, "").data, other_spec);
-  // Overwriting a file that is no data file at all is allowed too.
-  dir_.Write("junk.dat", "not a database");
-  EXPECT_EQ(creator.Create(Path("junk.dat"), CodeSpec(), 0), kStatusOk);
-  EXPECT_EQ(creator.Open(Path("junk.dat")), kStatusOk);
 }
 
-TEST_F(EngineTest, OpenReportsMissingAndForeignFiles) {
-  ASSERT_EQ(client_.Create(Path(), CodeSpec()), kStatusOk);
-  std::string good = dir_.Read("codes.dat");
-  {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir_.path() + "foreign.dat").c_str(), &db),
-              SQLITE_OK);
-    sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr,
-                 nullptr, nullptr);
-    sqlite3_close(db);
-  }
-  dir_.Write("empty.dat", "");
-  dir_.Write("text.dat", "RECORD 1\nRECORD 2\n");
-  dir_.Write("header.dat",
-             std::string("SQLite format 3\0", 16) + std::string(4000, '\x7F'));
-  dir_.Write("cut.dat", good.substr(0, good.size() / 2));
-  std::string scrambled = good;
-  for (size_t i = 100; i < scrambled.size(); i += 7) scrambled[i] ^= 0x5A;
-  dir_.Write("scrambled.dat", scrambled);
-  std::filesystem::create_directories(dir_.path() + "folder.dat");
-  struct Case {
-    std::string name;
-    int16_t status;
-  };
-  const Case cases[] = {
-      {"absent.dat", kStatusFileNotFound},
-      {"nodir/absent.dat", kStatusFileNotFound},
-      {"empty.dat", kStatusNotADataFile},
-      {"text.dat", kStatusNotADataFile},
-      {"foreign.dat", kStatusNotADataFile},
-      {"header.dat", kStatusNotADataFile},
-      {"cut.dat", kStatusNotADataFile},
-      {"scrambled.dat", kStatusNotADataFile},
-      {"folder.dat", kStatusNotADataFile},
-  };
-  for (const Case& c : cases) {
-    FileClient client(*engine_);
-    EXPECT_EQ(client.Open(Path(c.name)), c.status) << c.name;
-    EXPECT_EQ(client.Step(kOpGetFirst).status, kStatusNotOpen) << c.name;
-  }
-  // Looking at a foreign file leaves it as it was.
-  EXPECT_EQ(dir_.Read("text.dat"), "RECORD 1\nRECORD 2\n");
-  EXPECT_EQ(dir_.Read("empty.dat"), "");
-}
-
-TEST_F(EngineTest, BlocksThatNameNoOpenFileGiveNotOpen) {
+TEST_P(EngineTest, BlocksThatNameNoOpenFileGiveNotOpen) {
   OpenWith({Record("A001", 1)});
   std::array<uint8_t, kPositionBlockSize> copy;
   std::memcpy(copy.data(), client_.block(), copy.size());
@@ -223,7 +174,7 @@ TEST_F(EngineTest, BlocksThatNameNoOpenFileGiveNotOpen) {
       engine_->Call(kOpGetFirst, nullptr, nullptr, nullptr, nullptr, 0, 0),
       kStatusNotOpen);
   // Another engine does not know this engine's blocks.
-  std::unique_ptr<RecordManager> stranger = MakeSqliteRecordManager();
+  std::unique_ptr<RecordManager> stranger = NewEngine();
   uint32_t length = 0;
   EXPECT_EQ(
       stranger->Call(kOpStat, copy.data(), nullptr, &length, nullptr, 0, 0),
@@ -244,7 +195,7 @@ TEST_F(EngineTest, BlocksThatNameNoOpenFileGiveNotOpen) {
   EXPECT_EQ(client_.Step(kOpGetFirst).status, kStatusNotOpen);
 }
 
-TEST_F(EngineTest, OperationCodesAndLockBias) {
+TEST_P(EngineTest, OperationCodesAndLockBias) {
   OpenWith({Record("A001", 1), Record("A002", 2)});
   EXPECT_EQ(client_.Get(kOpGetEqual + kLockBias, "A002").data,
             Record("A002", 2));
@@ -265,7 +216,7 @@ TEST_F(EngineTest, OperationCodesAndLockBias) {
   }
 }
 
-TEST_F(EngineTest, KeyedReadsFindTheRightRecord) {
+TEST_P(EngineTest, KeyedReadsFindTheRightRecord) {
   // Key 1 holds 10, 20, 20, 30 (the two 20s in insertion order).
   OpenWith({Record("C030", 30), Record("A020", 20), Record("B020", 20),
             Record("D010", 10)});
@@ -313,7 +264,7 @@ TEST_F(EngineTest, KeyedReadsFindTheRightRecord) {
             "A020");
 }
 
-TEST_F(EngineTest, BinaryCollatedAndMultiSegmentKeysOrderRecords) {
+TEST_P(EngineTest, BinaryCollatedAndMultiSegmentKeysOrderRecords) {
   std::array<uint8_t, 256> table = CaseFoldingTable();
   // Key 0: 2-byte binary; key 1: 4 collated bytes; key 2: 1 text byte, then
   // a 2-byte binary number.
@@ -364,7 +315,7 @@ TEST_F(EngineTest, BinaryCollatedAndMultiSegmentKeysOrderRecords) {
             Number(0x0001));
 }
 
-TEST_F(EngineTest, DuplicatesKeepInsertionOrderAndUniqueKeysRefuseThem) {
+TEST_P(EngineTest, DuplicatesKeepInsertionOrderAndUniqueKeysRefuseThem) {
   OpenWith({});
   std::vector<std::string> codes;
   // 40 duplicates of 5 around records of 4 and 6.
@@ -395,7 +346,7 @@ TEST_F(EngineTest, DuplicatesKeepInsertionOrderAndUniqueKeysRefuseThem) {
   EXPECT_EQ(Walk(client_, 0, true).size(), 42u);
 }
 
-TEST_F(EngineTest, StepsAcrossTheEndsKeepTheCurrentRecord) {
+TEST_P(EngineTest, StepsAcrossTheEndsKeepTheCurrentRecord) {
   OpenWith({Record("A001", 1), Record("A002", 2), Record("A003", 3)});
   ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
   ASSERT_EQ(client_.Open(Path()), kStatusOk);
@@ -424,7 +375,7 @@ TEST_F(EngineTest, StepsAcrossTheEndsKeepTheCurrentRecord) {
   EXPECT_EQ(client_.Step(kOpGetNext, 0).data, Record("A003", 3));
 }
 
-TEST_F(EngineTest, PositionsStayWithTheirRecords) {
+TEST_P(EngineTest, PositionsStayWithTheirRecords) {
   OpenWith({});
   std::vector<uint32_t> positions;
   for (int i = 0; i < 6; ++i) {
@@ -461,7 +412,7 @@ TEST_F(EngineTest, PositionsStayWithTheirRecords) {
   EXPECT_EQ(client_.GetDirect(positions[4]).data, Record("P004", 4));
 }
 
-TEST_F(EngineTest, DeleteKeepsThePlaceForTheNextStep) {
+TEST_P(EngineTest, DeleteKeepsThePlaceForTheNextStep) {
   OpenWith({Record("A001", 1), Record("A002", 2), Record("A003", 3)});
   ASSERT_EQ(client_.Get(kOpGetEqual, "A002").status, kStatusOk);
   ASSERT_EQ(client_.Call(kOpDelete, "").status, kStatusOk);
@@ -477,7 +428,7 @@ TEST_F(EngineTest, DeleteKeepsThePlaceForTheNextStep) {
   EXPECT_EQ(Walk(client_, 0, true), std::vector<std::string>{"A001"});
 }
 
-TEST_F(EngineTest, ShortBuffersTruncateReadsAndRefuseWrites) {
+TEST_P(EngineTest, ShortBuffersTruncateReadsAndRefuseWrites) {
   OpenWith({Record("A001", 1, "0123456789"), Record("A002", 2)});
   Reply reply = client_.Call(kOpGetEqual, "", "A001", 0, 6);
   EXPECT_EQ(reply.status, kStatusBufferTooShort);
@@ -502,7 +453,7 @@ TEST_F(EngineTest, ShortBuffersTruncateReadsAndRefuseWrites) {
   EXPECT_EQ(Walk(client_, 0, true), (std::vector<std::string>{"A001", "A002"}));
 }
 
-TEST_F(EngineTest, InsertAndUpdateMakeTheRecordCurrent) {
+TEST_P(EngineTest, InsertAndUpdateMakeTheRecordCurrent) {
   OpenWith({Record("A001", 5), Record("A003", 1)});
   Reply inserted = client_.Call(kOpInsert, Record("A002", 3), "", 1, 16);
   EXPECT_EQ(inserted.status, kStatusOk);
@@ -518,7 +469,7 @@ TEST_F(EngineTest, InsertAndUpdateMakeTheRecordCurrent) {
             (std::vector<std::string>{"A001", "A002", "A004"}));
 }
 
-TEST_F(EngineTest, InsertManyIsAllOrNothing) {
+TEST_P(EngineTest, InsertManyIsAllOrNothing) {
   OpenWith({Record("A500", 1)});
   std::string batch;
   for (int i = 0; i < 1000; ++i) {
@@ -563,7 +514,7 @@ TEST_F(EngineTest, InsertManyIsAllOrNothing) {
   EXPECT_EQ(counting.seen.back(), batch.substr(32, 16));
 }
 
-TEST_F(EngineTest, ReadsSeeWritesMadeThroughOtherConnections) {
+TEST_P(EngineTest, ReadsSeeWritesMadeThroughOtherConnections) {
   // Codes K000, K002, ... K398, so that others fit between them; enough
   // records for the stepping handle to read ahead past the changed ones.
   auto code = [](int i) {
@@ -572,7 +523,7 @@ TEST_F(EngineTest, ReadsSeeWritesMadeThroughOtherConnections) {
   std::vector<std::string> records;
   for (int i = 0; i < 200; ++i) records.push_back(Record(code(i), 1));
   OpenWith(records);
-  std::unique_ptr<RecordManager> elsewhere = MakeSqliteRecordManager();
+  std::unique_ptr<RecordManager> elsewhere = NewEngine();
   for (RecordManager* writer_engine : {engine_.get(), elsewhere.get()}) {
     FileClient writer(*writer_engine);
     ASSERT_EQ(writer.Open(Path()), kStatusOk);
@@ -590,6 +541,7 @@ TEST_F(EngineTest, ReadsSeeWritesMadeThroughOtherConnections) {
         kStatusOk);
     ASSERT_EQ(writer.Get(kOpGetEqual, code(33)).status, kStatusOk);
     ASSERT_EQ(writer.Call(kOpDelete, "").status, kStatusOk);
+    SeeOtherCommits(*engine_);
     EXPECT_EQ(client_.Step(kOpGetNext).data, Record("K063", 9));
     EXPECT_EQ(client_.Step(kOpGetNext).data, Record(code(32), 2, "new"));
     EXPECT_EQ(client_.Step(kOpGetNext).data.substr(0, 4), code(34));
@@ -602,10 +554,12 @@ TEST_F(EngineTest, ReadsSeeWritesMadeThroughOtherConnections) {
         kStatusOk);
     ASSERT_EQ(writer.Get(kOpGetEqual, code(199)).status, kStatusOk);
     ASSERT_EQ(writer.Call(kOpDelete, "").status, kStatusOk);
+    SeeOtherCommits(*engine_);
     EXPECT_EQ(client_.Get(kOpGetEqual, code(50)).data,
               Record(code(50), 3, "x"));
     EXPECT_EQ(client_.Get(kOpGetEqual, code(199)).status, kStatusKeyNotFound);
     ASSERT_EQ(writer.Insert(Record(code(199), 1)), kStatusOk);
+    SeeOtherCommits(*engine_);
     EXPECT_EQ(client_.Get(kOpGetEqual, code(199)).status, kStatusOk);
     // Put things back for the second round.
     ASSERT_EQ(writer.Get(kOpGetEqual, "K063").status, kStatusOk);
@@ -621,39 +575,7 @@ TEST_F(EngineTest, ReadsSeeWritesMadeThroughOtherConnections) {
   }
 }
 
-TEST_F(EngineTest, AFileSwitchedToARollbackJournalStillSeesOtherWriters) {
-  std::vector<std::string> records;
-  for (int i = 0; i < 60; ++i) {
-    records.push_back(Record("J" + std::to_string(100 + 2 * i), 1));
-  }
-  OpenWith(records);
-  ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
-  {
-    // What an administrator might do with the sqlite3 shell.
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr,
-                           nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-  }
-  std::unique_ptr<RecordManager> elsewhere = MakeSqliteRecordManager();
-  FileClient writer(*elsewhere);
-  ASSERT_EQ(client_.Open(Path()), kStatusOk);
-  ASSERT_EQ(writer.Open(Path()), kStatusOk);
-  EXPECT_EQ(client_.Get(kOpGetEqual, "J110").data, Record("J110", 1));
-  ASSERT_EQ(client_.Get(kOpGetEqual, "J100").status, kStatusOk);
-  ASSERT_EQ(client_.Step(kOpGetNext).data.substr(0, 4), "J102");
-  ASSERT_EQ(writer.Insert(Record("J103", 2)), kStatusOk);
-  ASSERT_EQ(writer.Get(kOpGetEqual, "J110").status, kStatusOk);
-  ASSERT_EQ(writer.Call(kOpUpdate, Record("J110", 5), "", 0, 16).status,
-            kStatusOk);
-  EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J103", 2));
-  EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J104", 1));
-  EXPECT_EQ(client_.Get(kOpGetEqual, "J110").data, Record("J110", 5));
-}
-
-TEST_F(EngineTest, SeeksAndStepsAgreeWithAModelOfTheFile) {
+TEST_P(EngineTest, SeeksAndStepsAgreeWithAModelOfTheFile) {
   // Runs of duplicates on key 1, read in a random walk of seeks upwards and
   // runs of steps, the way reports read: most seeks are answered from the
   // records read ahead. Another connection inserts now and then. Every
@@ -675,7 +597,7 @@ TEST_F(EngineTest, SeeksAndStepsAgreeWithAModelOfTheFile) {
     }
   }
   OpenWith(records);
-  std::unique_ptr<RecordManager> elsewhere = MakeSqliteRecordManager();
+  std::unique_ptr<RecordManager> elsewhere = NewEngine();
   FileClient writer(*elsewhere);
   ASSERT_EQ(writer.Open(Path()), kStatusOk);
 
@@ -719,6 +641,7 @@ TEST_F(EngineTest, SeeksAndStepsAgreeWithAModelOfTheFile) {
       const uint16_t number = static_cast<uint16_t>(below(124));
       Entry entry{number, next_code()};
       ASSERT_EQ(writer.Insert(Record(entry.code, number)), kStatusOk);
+      SeeOtherCommits(*engine_);
       auto at = std::partition_point(
           model.begin(), model.end(),
           [number](const Entry& e) { return e.number <= number; });
@@ -728,7 +651,7 @@ TEST_F(EngineTest, SeeksAndStepsAgreeWithAModelOfTheFile) {
   }
 }
 
-TEST_F(EngineTest, ACopiedPositionBlockReturnsToItsPlace) {
+TEST_P(EngineTest, ACopiedPositionBlockReturnsToItsPlace) {
   std::vector<std::string> records;
   for (int i = 0; i < 50; ++i) {
     records.push_back(Record("R" + std::to_string(100 + i), i));
@@ -743,6 +666,76 @@ TEST_F(EngineTest, ACopiedPositionBlockReturnsToItsPlace) {
   std::memcpy(client_.block(), saved.data(), saved.size());
   EXPECT_EQ(client_.Step(kOpGetPrevious).data.substr(0, 4), "R109");
 }
+
+TEST_P(EngineTest, ExclusiveOpensShutOutEveryOtherOpen) {
+  OpenWith({Record("A001", 1)});
+  std::unique_ptr<RecordManager> other_engine = NewEngine();
+  FileClient other(*other_engine);
+  FileClient second(*engine_);
+  // Open normally here: no exclusive open, in this engine or another.
+  EXPECT_EQ(second.Open(Path(), -4), kStatusFileLocked);
+  EXPECT_EQ(other.Open(Path(), -4), kStatusFileLocked);
+  EXPECT_EQ(second.Open(Path()), kStatusOk);
+  ASSERT_EQ(second.Call(kOpClose, "").status, kStatusOk);
+  ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
+  // Exclusive elsewhere: nobody else gets in, by any kind of open.
+  ASSERT_EQ(other.Open(Path(), -4), kStatusOk);
+  EXPECT_EQ(client_.Open(Path()), kStatusFileLocked);
+  EXPECT_EQ(client_.Open(Path(), -4), kStatusFileLocked);
+  EXPECT_EQ(client_.Step(kOpGetFirst).status, kStatusNotOpen);
+  EXPECT_EQ(other.Get(kOpGetEqual, "A001").data, Record("A001", 1));
+  // Exclusive in this engine: its other opens are shut out too.
+  FileClient third(*other_engine);
+  EXPECT_EQ(third.Open(Path()), kStatusFileLocked);
+  // Closed: open again for everyone.
+  ASSERT_EQ(other.Call(kOpClose, "").status, kStatusOk);
+  EXPECT_EQ(client_.Open(Path()), kStatusOk);
+  EXPECT_EQ(third.Open(Path()), kStatusOk);
+  EXPECT_EQ(client_.Get(kOpGetEqual, "A001").data, Record("A001", 1));
+}
+
+TEST_P(EngineTest, FilesAreReplacedAndRemovedWhenNobodyHasThemOpen) {
+  OpenWith({Record("A001", 1)});
+  FileClient fresh(*engine_);
+  ASSERT_EQ(fresh.Create(Path("codes.new"), CodeSpec()), kStatusOk);
+  ASSERT_EQ(fresh.Open(Path("codes.new")), kStatusOk);
+  ASSERT_EQ(fresh.Insert(Record("B002", 2)), kStatusOk);
+  ASSERT_EQ(fresh.Call(kOpClose, "").status, kStatusOk);
+  // Open here: the old file may not be replaced, nor removed.
+  const std::vector<FileMove> moves = {{Path("codes.new"), Path()}};
+  EXPECT_EQ(engine_->ReplaceFiles(moves), kStatusFileLocked);
+  EXPECT_EQ(engine_->RemoveFile(Path()), kStatusFileLocked);
+  ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
+  // Open in another engine: refused as well.
+  std::unique_ptr<RecordManager> other_engine = NewEngine();
+  FileClient other(*other_engine);
+  ASSERT_EQ(other.Open(Path()), kStatusOk);
+  EXPECT_EQ(engine_->ReplaceFiles(moves), kStatusFileLocked);
+  EXPECT_EQ(engine_->RemoveFile(Path()), kStatusFileLocked);
+  ASSERT_EQ(other.Call(kOpClose, "").status, kStatusOk);
+  // A move whose file is missing changes nothing, also the moves before it.
+  EXPECT_EQ(engine_->ReplaceFiles(
+                {moves[0], {Path("absent.new"), Path("absent.dat")}}),
+            kStatusFileNotFound);
+  ASSERT_EQ(client_.Open(Path()), kStatusOk);
+  EXPECT_EQ(client_.Step(kOpGetFirst).data, Record("A001", 1));
+  ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
+  // Nobody has it open: the new file takes the old one's place.
+  ASSERT_EQ(engine_->ReplaceFiles(moves), kStatusOk);
+  EXPECT_FALSE(Exists(Path("codes.new")));
+  ASSERT_EQ(client_.Open(Path()), kStatusOk);
+  EXPECT_EQ(client_.Step(kOpGetFirst).data, Record("B002", 2));
+  EXPECT_EQ(client_.Step(kOpGetNext).status, kStatusEndOfFile);
+  ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
+  EXPECT_EQ(engine_->RemoveFile(Path()), kStatusOk);
+  EXPECT_FALSE(Exists(Path()));
+  EXPECT_EQ(engine_->RemoveFile(Path()), kStatusFileNotFound);
+  EXPECT_EQ(client_.Open(Path()), kStatusFileNotFound);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EngineTest,
+                         ::testing::ValuesIn(record_test::kEngineKinds),
+                         record_test::EngineName);
 
 }  // namespace
 }  // namespace tarnevos::platform

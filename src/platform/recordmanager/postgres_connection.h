@@ -1,0 +1,167 @@
+#ifndef TARNEVOS_PLATFORM_RECORDMANAGER_POSTGRES_CONNECTION_H_
+#define TARNEVOS_PLATFORM_RECORDMANAGER_POSTGRES_CONNECTION_H_
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+// One connection to a PostgreSQL server through libpq, as the server engine
+// uses it: statements with binary parameters and results, COPY into a
+// table, notifications, and never a wait without end. The socket is
+// non-blocking and every wait for the server has a deadline: a server that
+// does not answer in time, or whose connection drops, leaves the
+// connection broken, and everything asked of it afterwards fails at once
+// with status 95.
+namespace tarnevos::platform {
+
+// Limits applied unless the connection string sets them: seconds to make
+// the connection, and TCP keepalives (probe after 30 s idle, every 10 s, 3
+// lost probes end it) and the time sent data may stay unacknowledged.
+constexpr int kDefaultConnectTimeoutSeconds = 10;
+constexpr const char* kDefaultKeepalivesIdle = "30";
+constexpr const char* kDefaultKeepalivesInterval = "10";
+constexpr const char* kDefaultKeepalivesCount = "3";
+constexpr const char* kDefaultTcpUserTimeoutMs = "30000";
+// How long a statement's reply may take before the connection counts as
+// lost.
+constexpr int kDefaultReplyTimeoutMs = 30000;
+// A notification that reached the socket is noticed at the next use of a
+// cache at least this long after the previous look (each look is a
+// system call; within the interval the engine does not look).
+constexpr std::chrono::microseconds kNotificationPollInterval{1000};
+
+// Binary parameters of one statement.
+class PgParams {
+ public:
+  PgParams& Bytes(std::string_view bytes);
+  PgParams& Int32(int32_t value);
+  PgParams& Int64(int64_t value);
+  // A one-dimensional bytea[] of `items`.
+  PgParams& ByteaArray(const std::vector<std::string_view>& items);
+
+  int size() const { return static_cast<int>(values_.size()); }
+  const char* const* values() const { return values_.data(); }
+  const int* lengths() const { return lengths_.data(); }
+  const int* formats() const { return formats_.data(); }
+
+ private:
+  std::vector<const char*> values_;
+  std::vector<int> lengths_;
+  std::vector<int> formats_;
+  std::deque<std::string> owned_;  // stable addresses for built values
+};
+
+// The outcome of one statement: its rows (binary unless run as plain SQL)
+// and a status: 0, 95 when the connection is gone, otherwise 2 with the
+// server's SQLSTATE to tell the failure apart.
+class PgResult {
+ public:
+  PgResult() = default;
+  PgResult(pg_result* result, int16_t status);
+  ~PgResult();
+  PgResult(PgResult&& other) noexcept;
+  PgResult& operator=(PgResult&& other) noexcept;
+  PgResult(const PgResult&) = delete;
+  PgResult& operator=(const PgResult&) = delete;
+
+  int16_t status() const { return status_; }
+  bool ok() const { return status_ == 0; }
+  // Five characters, or empty when the server sent none.
+  std::string_view sqlstate() const;
+  std::string message() const;
+
+  int rows() const;
+  bool IsNull(int row, int column) const;
+  std::string_view Bytes(int row, int column) const;
+  // Binary int4, int8, bool columns; plain-SQL (text) results use Text.
+  int32_t Int32(int row, int column) const;
+  int64_t Int64(int row, int column) const;
+  bool Bool(int row, int column) const;
+  std::string_view Text(int row, int column) const;
+  // Rows a data-changing statement touched.
+  int64_t Affected() const;
+
+ private:
+  pg_result* result_ = nullptr;
+  int16_t status_ = 0;
+};
+
+class PgConnection {
+ public:
+  // Connects with `connection` (a libpq connection string, URI or service
+  // name; see ServerSettings). Status 0 and *out set, or 20 with *error.
+  static int16_t Connect(const std::string& connection,
+                         std::shared_ptr<PgConnection>* out,
+                         std::string* error);
+  ~PgConnection();
+  PgConnection(const PgConnection&) = delete;
+  PgConnection& operator=(const PgConnection&) = delete;
+
+  bool broken() const { return conn_ == nullptr; }
+  int backend_pid() const { return backend_pid_; }
+
+  // A statement prepared once per connection (by its text), then run with
+  // binary parameters and binary results.
+  PgResult Run(const std::string& sql, const PgParams& params = PgParams());
+  // A statement run once without preparing it; binary results.
+  PgResult RunOnce(const std::string& sql, const PgParams& params = PgParams());
+  // Plain SQL (several statements allowed, no parameters, text results):
+  // the first failure, or the last result.
+  PgResult Execute(const std::string& sql);
+  // COPY ... FROM STDIN with `data` as its whole input.
+  PgResult CopyIn(const std::string& sql, std::string_view data);
+
+  // Counts the notifications other sessions send on `channel` from now on;
+  // the count lives as long as the connection. Returns whether this is the
+  // first watcher (the caller then LISTENs).
+  bool Watch(const std::string& channel, const uint64_t** count);
+  // Returns whether that was the last watcher (the caller then UNLISTENs).
+  bool Unwatch(const std::string& channel);
+  // Reads notifications that have reached the socket, at most once per
+  // kNotificationPollInterval; a socket found closed breaks the
+  // connection.
+  void Poll();
+
+  // In a child process after fork(): never close this connection (it is
+  // the parent's) and treat it as broken.
+  void Abandon();
+
+ private:
+  explicit PgConnection(pg_conn* conn);
+  // Sends what libpq has queued; false when the connection broke.
+  bool Flush();
+  // Collects the results of the statement sent last.
+  PgResult Collect();
+  // Waits for the socket until the reply deadline; false on timeout or
+  // failure.
+  bool WaitSocket(bool for_write);
+  void Break();
+  void DrainNotifications();
+
+  pg_conn* conn_;
+  int backend_pid_ = 0;
+  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::steady_clock::time_point last_poll_;
+  std::unordered_map<std::string, std::string> prepared_;  // text -> name
+  struct Watched {
+    uint64_t count = 0;
+    int watchers = 0;
+  };
+  std::unordered_map<std::string, Watched> channels_;
+};
+
+// Makes a reply that takes longer than `milliseconds` break the connection
+// (tests; 0 restores the default).
+void TEST_SetServerReplyTimeout(int milliseconds);
+
+}  // namespace tarnevos::platform
+
+#endif  // TARNEVOS_PLATFORM_RECORDMANAGER_POSTGRES_CONNECTION_H_

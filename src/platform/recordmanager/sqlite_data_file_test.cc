@@ -1,0 +1,149 @@
+// What only the SQLite engine has: files on disk, which may be missing,
+// foreign or damaged, sit in directories, and can be changed with the
+// sqlite3 shell.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/recordmanager/record_manager.h"
+#include "platform/recordmanager/test_files.h"
+#include "support/scratch.h"
+#include "util/little_endian.h"
+
+namespace tarnevos::platform {
+namespace {
+
+using record_test::FileClient;
+using record_test::MakeSpec;
+using ::tarnevos::testing::ScratchDir;
+
+constexpr uint16_t kRecordLength = 16;
+
+std::string CodeSpec() {
+  return MakeSpec(kRecordLength,
+                  {{{1, 4}}, {{5, 2, kSegmentBinary | kSegmentDuplicates}}});
+}
+
+std::string Record(const std::string& code, uint16_t number) {
+  std::string record = code.substr(0, 4);
+  record.resize(4, ' ');
+  le::AppendU16(record, number);
+  record.resize(kRecordLength, '.');
+  return record;
+}
+
+class SqliteFileTest : public ::testing::Test {
+ protected:
+  SqliteFileTest() : engine_(MakeSqliteRecordManager()), client_(*engine_) {}
+
+  std::string Path(const std::string& name = "codes.dat") {
+    return dir_.path() + name;
+  }
+  void OpenWith(const std::vector<std::string>& records) {
+    ASSERT_EQ(client_.Create(Path(), CodeSpec()), kStatusOk);
+    ASSERT_EQ(client_.Open(Path()), kStatusOk);
+    for (const std::string& record : records) {
+      ASSERT_EQ(client_.Insert(record), kStatusOk) << record;
+    }
+  }
+
+  ScratchDir dir_;
+  std::unique_ptr<RecordManager> engine_;
+  FileClient client_;
+};
+
+TEST_F(SqliteFileTest, CreateNeedsTheDirectoryAndMayReplaceAnyFile) {
+  EXPECT_EQ(client_.Create(dir_.path() + "missing/codes.dat", CodeSpec()),
+            kStatusFileNotFound);
+  EXPECT_FALSE(dir_.Exists("missing"));
+  // Overwriting a file that is no data file at all is allowed.
+  dir_.Write("junk.dat", "not a database");
+  EXPECT_EQ(client_.Create(Path("junk.dat"), CodeSpec(), 0), kStatusOk);
+  EXPECT_EQ(client_.Open(Path("junk.dat")), kStatusOk);
+  EXPECT_EQ(client_.Step(kOpGetFirst).status, kStatusEndOfFile);
+}
+
+TEST_F(SqliteFileTest, OpenReportsMissingAndForeignFiles) {
+  ASSERT_EQ(client_.Create(Path(), CodeSpec()), kStatusOk);
+  std::string good = dir_.Read("codes.dat");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_.path() + "foreign.dat").c_str(), &db),
+              SQLITE_OK);
+    sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr,
+                 nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  dir_.Write("empty.dat", "");
+  dir_.Write("text.dat", "RECORD 1\nRECORD 2\n");
+  dir_.Write("header.dat",
+             std::string("SQLite format 3\0", 16) + std::string(4000, '\x7F'));
+  dir_.Write("cut.dat", good.substr(0, good.size() / 2));
+  std::string scrambled = good;
+  for (size_t i = 100; i < scrambled.size(); i += 7) scrambled[i] ^= 0x5A;
+  dir_.Write("scrambled.dat", scrambled);
+  std::filesystem::create_directories(dir_.path() + "folder.dat");
+  struct Case {
+    std::string name;
+    int16_t status;
+  };
+  const Case cases[] = {
+      {"absent.dat", kStatusFileNotFound},
+      {"nodir/absent.dat", kStatusFileNotFound},
+      {"empty.dat", kStatusNotADataFile},
+      {"text.dat", kStatusNotADataFile},
+      {"foreign.dat", kStatusNotADataFile},
+      {"header.dat", kStatusNotADataFile},
+      {"cut.dat", kStatusNotADataFile},
+      {"scrambled.dat", kStatusNotADataFile},
+      {"folder.dat", kStatusNotADataFile},
+  };
+  for (const Case& c : cases) {
+    FileClient client(*engine_);
+    EXPECT_EQ(client.Open(Path(c.name)), c.status) << c.name;
+    EXPECT_EQ(client.Step(kOpGetFirst).status, kStatusNotOpen) << c.name;
+  }
+  // Looking at a foreign file leaves it as it was.
+  EXPECT_EQ(dir_.Read("text.dat"), "RECORD 1\nRECORD 2\n");
+  EXPECT_EQ(dir_.Read("empty.dat"), "");
+}
+
+TEST_F(SqliteFileTest, AFileSwitchedToARollbackJournalStillSeesOtherWriters) {
+  std::vector<std::string> records;
+  for (int i = 0; i < 60; ++i) {
+    records.push_back(Record("J" + std::to_string(100 + 2 * i), 1));
+  }
+  OpenWith(records);
+  ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
+  {
+    // What an administrator might do with the sqlite3 shell.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  std::unique_ptr<RecordManager> elsewhere = MakeSqliteRecordManager();
+  FileClient writer(*elsewhere);
+  ASSERT_EQ(client_.Open(Path()), kStatusOk);
+  ASSERT_EQ(writer.Open(Path()), kStatusOk);
+  EXPECT_EQ(client_.Get(kOpGetEqual, "J110").data, Record("J110", 1));
+  ASSERT_EQ(client_.Get(kOpGetEqual, "J100").status, kStatusOk);
+  ASSERT_EQ(client_.Step(kOpGetNext).data.substr(0, 4), "J102");
+  ASSERT_EQ(writer.Insert(Record("J103", 2)), kStatusOk);
+  ASSERT_EQ(writer.Get(kOpGetEqual, "J110").status, kStatusOk);
+  ASSERT_EQ(writer.Call(kOpUpdate, Record("J110", 5), "", 0, 16).status,
+            kStatusOk);
+  EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J103", 2));
+  EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J104", 1));
+  EXPECT_EQ(client_.Get(kOpGetEqual, "J110").data, Record("J110", 5));
+}
+
+}  // namespace
+}  // namespace tarnevos::platform
