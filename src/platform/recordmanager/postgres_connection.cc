@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -512,9 +513,27 @@ void PgConnection::Poll() {
   const auto now = Clock::now();
   if (now - last_poll_ < kNotificationPollInterval) return;
   last_poll_ = now;
-  if (PQconsumeInput(conn_) == 0 || PQstatus(conn_) == CONNECTION_BAD) {
-    Break();
-    return;
+  // One look at the socket: nothing there (the usual case) costs one
+  // system call. A server that ended the session sends its reason and
+  // closes; libpq takes the reason for a notice, so the end of the stream
+  // is looked for after reading what came.
+  for (int look = 0; look < 2; ++look) {
+    char byte = 0;
+    const ssize_t peeked =
+        ::recv(PQsocket(conn_), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked == 0) {
+      Break();
+      return;
+    }
+    if (peeked < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
+      Break();
+      return;
+    }
+    if (PQconsumeInput(conn_) == 0 || PQstatus(conn_) == CONNECTION_BAD) {
+      Break();
+      return;
+    }
   }
   DrainNotifications();
 }

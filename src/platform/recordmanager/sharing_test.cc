@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <poll.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -13,17 +14,17 @@
 #include <memory>
 #include <string>
 
+#include "platform/recordmanager/engine_fixture.h"
 #include "platform/recordmanager/record_manager.h"
 #include "platform/recordmanager/test_files.h"
-#include "support/scratch.h"
 
 namespace tarnevos::platform {
 namespace {
 
+using record_test::EngineFixture;
 using record_test::FileClient;
 using record_test::MakeSpec;
 using record_test::Reply;
-using ::tarnevos::testing::ScratchDir;
 
 // Records of 1000 bytes: a 4-byte code (key 0) and 996 bytes that a writer
 // always fills with one repeated byte, so a torn record shows.
@@ -82,11 +83,13 @@ int ExitCode(pid_t pid) {
   return WEXITSTATUS(status);
 }
 
-class SharingTest : public ::testing::Test {
+class SharingTest : public EngineFixture {
  protected:
   void SetUp() override {
+    EngineFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     path_ = dir_.path() + "shared.dat";
-    auto engine = MakeSqliteRecordManager();
+    auto engine = NewEngine();
     FileClient creator(*engine);
     ASSERT_EQ(creator.Create(path_, MakeSpec(kLength, {{{1, 4}}})), kStatusOk);
     ASSERT_EQ(creator.Open(path_), kStatusOk);
@@ -96,14 +99,87 @@ class SharingTest : public ::testing::Test {
     // Closed again: no connection may be open when the test forks.
   }
 
-  ScratchDir dir_;
+  // In a child: inserts the record of code R900 and leaves the transaction
+  // open, as a writer of another program would, until told to commit.
+  int UnfinishedWrite(Channel& to_child, Channel& to_parent) {
+    return server() ? UnfinishedServerWrite(to_child, to_parent)
+                    : UnfinishedSqliteWrite(to_child, to_parent);
+  }
+  int UnfinishedSqliteWrite(Channel& to_child, Channel& to_parent);
+  int UnfinishedServerWrite(Channel& to_child, Channel& to_parent);
+
   std::string path_;
 };
 
-TEST_F(SharingTest, ReadersSeeWholeRecordsWhileAnotherProcessWrites) {
+int SharingTest::UnfinishedSqliteWrite(Channel& to_child, Channel& to_parent) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) return 1;
+  sqlite3_stmt* insert = nullptr;
+  std::string record = Filled(900, 'u');
+  if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) !=
+          SQLITE_OK ||
+      sqlite3_prepare_v2(db,
+                         "INSERT INTO records(position, data, key0) "
+                         "VALUES (900, ?1, CAST('R900' AS BLOB))",
+                         -1, &insert, nullptr) != SQLITE_OK) {
+    return 2;
+  }
+  sqlite3_bind_blob(insert, 1, record.data(), kLength, SQLITE_STATIC);
+  if (sqlite3_step(insert) != SQLITE_DONE) return 2;
+  sqlite3_finalize(insert);
+  to_parent.Send('w');
+  if (to_child.Receive() != 'c') return 3;
+  if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return 4;
+  }
+  sqlite3_close(db);
+  to_parent.Send('d');
+  return 0;
+}
+
+int SharingTest::UnfinishedServerWrite(Channel& to_child, Channel& to_parent) {
+  PGconn* conn = PQconnectdb(test_server_->conninfo.c_str());
+  if (PQstatus(conn) != CONNECTION_OK) return 1;
+  auto run = [conn](const std::string& sql) {
+    PGresult* result = PQexec(conn, sql.c_str());
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK ||
+                    PQresultStatus(result) == PGRES_TUPLES_OK;
+    PQclear(result);
+    return ok;
+  };
+  // The engine's writers take the file's datafiles row first.
+  const std::string schema = schema_->name();
+  const std::string record = Filled(900, 'u');
+  std::string hex;
+  for (unsigned char c : record) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 15];
+  }
+  if (!run("BEGIN") ||
+      !run("SELECT 1 FROM " + schema +
+           ".datafiles WHERE name = 'shared.dat' FOR UPDATE") ||
+      !run("DO $$ BEGIN EXECUTE format('INSERT INTO " + schema +
+           ".records_%s (position, data, key0) VALUES (900, "
+           "decode(''" +
+           hex +
+           "'', ''hex''), ''R900''::bytea)', (SELECT id "
+           "FROM " +
+           schema + ".datafiles WHERE name = 'shared.dat')); END $$")) {
+    return 2;
+  }
+  to_parent.Send('w');
+  if (to_child.Receive() != 'c') return 3;
+  if (!run("COMMIT")) return 4;
+  PQfinish(conn);
+  to_parent.Send('d');
+  return 0;
+}
+
+TEST_P(SharingTest, ReadersSeeWholeRecordsWhileAnotherProcessWrites) {
   Channel started, stop;
   pid_t writer = Spawn([&] {
-    auto engine = MakeSqliteRecordManager();
+    auto engine = NewEngine();
     FileClient client(*engine);
     if (client.Open(path_) != kStatusOk) return 1;
     started.Send('s');
@@ -128,7 +204,7 @@ TEST_F(SharingTest, ReadersSeeWholeRecordsWhileAnotherProcessWrites) {
   });
   ASSERT_EQ(started.Receive(), 's');
 
-  auto engine = MakeSqliteRecordManager();
+  auto engine = NewEngine();
   FileClient reader(*engine);
   ASSERT_EQ(reader.Open(path_), kStatusOk);
   int walks = 0, torn = 0, disorder = 0, changes_seen = 0;
@@ -160,10 +236,10 @@ TEST_F(SharingTest, ReadersSeeWholeRecordsWhileAnotherProcessWrites) {
   EXPECT_GT(changes_seen, 1) << "the writer never got through";
 }
 
-TEST_F(SharingTest, ExclusiveOpenLocksOtherProcessesOut) {
+TEST_P(SharingTest, ExclusiveOpenLocksOtherProcessesOut) {
   Channel to_child, to_parent;
   pid_t child = Spawn([&] {
-    auto engine = MakeSqliteRecordManager();
+    auto engine = NewEngine();
     FileClient client(*engine);
     if (client.Open(path_) != kStatusOk) return 1;
     to_parent.Send('o');  // open normally
@@ -179,7 +255,7 @@ TEST_F(SharingTest, ExclusiveOpenLocksOtherProcessesOut) {
     if (second.Get(kOpGetEqual, Code(7)).data != Filled(7, 'z')) return 7;
     return 0;
   });
-  auto engine = MakeSqliteRecordManager();
+  auto engine = NewEngine();
   FileClient client(*engine);
   ASSERT_EQ(to_parent.Receive(), 'o');
   // Someone else has it open: no exclusive access.
@@ -201,36 +277,11 @@ TEST_F(SharingTest, ExclusiveOpenLocksOtherProcessesOut) {
   EXPECT_EQ(ExitCode(child), 0);
 }
 
-TEST_F(SharingTest, AnUnfinishedWriteElsewhereIsInvisibleAndBlocksWriters) {
+TEST_P(SharingTest, AnUnfinishedWriteElsewhereIsInvisibleAndBlocksWriters) {
   Channel to_child, to_parent;
-  pid_t child = Spawn([&] {
-    sqlite3* db = nullptr;
-    if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) return 1;
-    // An insert left uncommitted: the record of code R900.
-    sqlite3_stmt* insert = nullptr;
-    std::string record = Filled(900, 'u');
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_prepare_v2(db,
-                           "INSERT INTO records(position, data, key0) "
-                           "VALUES (900, ?1, CAST('R900' AS BLOB))",
-                           -1, &insert, nullptr) != SQLITE_OK) {
-      return 2;
-    }
-    sqlite3_bind_blob(insert, 1, record.data(), kLength, SQLITE_STATIC);
-    if (sqlite3_step(insert) != SQLITE_DONE) return 2;
-    sqlite3_finalize(insert);
-    to_parent.Send('w');
-    if (to_child.Receive() != 'c') return 3;
-    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      return 4;
-    }
-    sqlite3_close(db);
-    to_parent.Send('d');
-    return 0;
-  });
+  pid_t child = Spawn([&] { return UnfinishedWrite(to_child, to_parent); });
   ASSERT_EQ(to_parent.Receive(), 'w');
-  auto engine = MakeSqliteRecordManager();
+  auto engine = NewEngine();
   FileClient client(*engine);
   ASSERT_EQ(client.Open(path_), kStatusOk);
   EXPECT_EQ(client.Get(kOpGetEqual, "R900").status, kStatusKeyNotFound);
@@ -242,14 +293,15 @@ TEST_F(SharingTest, AnUnfinishedWriteElsewhereIsInvisibleAndBlocksWriters) {
   to_child.Send('c');
   ASSERT_EQ(to_parent.Receive(), 'd');
   EXPECT_EQ(ExitCode(child), 0);
+  SeeOtherCommits(*engine);
   // Committed now: visible, also to the next step from the last record.
   EXPECT_EQ(client.Step(kOpGetNext).data, Filled(900, 'u'));
   EXPECT_EQ(client.Get(kOpGetEqual, "R900").status, kStatusOk);
   EXPECT_EQ(client.Insert(Filled(500, 'q')), kStatusOk);
 }
 
-TEST_F(SharingTest, FilesOpenedBeforeAForkAreNotUsedByTheChild) {
-  auto engine = MakeSqliteRecordManager();
+TEST_P(SharingTest, FilesOpenedBeforeAForkAreNotUsedByTheChild) {
+  auto engine = NewEngine();
   FileClient client(*engine);
   ASSERT_EQ(client.Open(path_), kStatusOk);
   ASSERT_EQ(client.Step(kOpGetFirst).status, kStatusOk);
@@ -264,6 +316,10 @@ TEST_F(SharingTest, FilesOpenedBeforeAForkAreNotUsedByTheChild) {
   EXPECT_EQ(client.Insert(Filled(200, 'n')), kStatusOk);
   EXPECT_EQ(client.Step(kOpGetLast).data, Filled(200, 'n'));
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, SharingTest,
+                         ::testing::ValuesIn(record_test::kEngineKinds),
+                         record_test::EngineName);
 
 }  // namespace
 }  // namespace tarnevos::platform
