@@ -9,6 +9,7 @@
 #include "console/keyboard.h"
 #include "console/messages.h"
 #include "console/windows.h"
+#include "data/data_server.h"
 #include "data/file_table.h"
 #include "data/key_spec.h"
 #include "platform/console/console.h"
@@ -74,6 +75,19 @@ UnattendedStopNotice& UnattendedNotice() {
 std::string& LockModeStack() {
   static std::string stack;
   return stack;
+}
+
+void FatalStop(const std::string& file_name, int16_t& status);
+
+// A read that finds the server connection gone stops the program as an
+// open failure does: the report must not go on as if the file had ended.
+int16_t StopIfConnectionLost(FileSlot& slot, int16_t status) {
+  if (status == rm::kStatusConnectionLost) {
+    const std::string name = slot.file_name;
+    int16_t stop_status = status;
+    FatalStop(name, stop_status);
+  }
+  return status;
 }
 
 // Operations that take the single-record lock bias in a locking mode.
@@ -166,7 +180,7 @@ int16_t ExecuteRead(FileSlot& slot, int16_t& operation) {
     attempts = std::min(attempts + 1, 2);
   }
   if (box_shown) PopWindow();
-  return status;
+  return StopIfConnectionLost(slot, status);
 }
 
 int16_t TurnShortBufferIntoSuccess(int16_t status) {
@@ -301,9 +315,16 @@ void OpenDataFile(int16_t handle, const std::string& file_name,
     status = kStatusNoFreeSlot;
     return;
   }
+  // The first file of a run decides where the installation's data lives.
+  bool any_open = false;
+  for (int number = 1; number <= kFileSlotCount && !any_open; ++number) {
+    any_open = SlotAt(number)->handle != 0;
+  }
+  if (!any_open) UseInstallationRecordManager(Session().root_dir);
   FileSlot& slot = *SlotAt(-found);
   ClearSlot(slot);
   slot.handle = handle;
+  slot.file_name = file_name;
   slot.record_area = record_area;
   slot.area_size = record_area == nullptr ? 0 : area_size;
 
@@ -367,6 +388,7 @@ void StepRecords(int16_t handle, int16_t count, int16_t& status) {
                                              data_length, key.data(),
                                              kKeyBufferSize, slot->key_number));
     KeepReturnedKey(*slot, key.data());
+    StopIfConnectionLost(*slot, status);
     --moves;
   }
   if (moves == 1 && status == rm::kStatusOk) {
@@ -384,6 +406,7 @@ int32_t RecordPosition(int16_t handle, int32_t position) {
   if (position == 0) {
     int16_t status = Call(rm::kOpGetPosition, *slot, data.data(), data_length,
                           key.data(), 0, 0);
+    StopIfConnectionLost(*slot, status);
     if (status != rm::kStatusOk) return 0;
     return le::LoadI32(data.data());
   }
@@ -396,7 +419,7 @@ int32_t RecordPosition(int16_t handle, int32_t position) {
   KeepReturnedKey(*slot, key.data());
   if (status == rm::kStatusOk)
     CopyToRecordArea(*slot, data.data(), data_length);
-  return status;
+  return StopIfConnectionLost(*slot, status);
 }
 
 void SetLockMode(int16_t handle, const std::string& commands, int16_t& status) {

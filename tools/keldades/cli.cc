@@ -8,6 +8,7 @@
 #include <map>
 
 #include "data/data_files.h"
+#include "data/data_server.h"
 #include "keldades/check.h"
 #include "keldades/csv_dataset.h"
 #include "keldades/csv_values.h"
@@ -336,6 +337,8 @@ int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
   }
   const std::string& command = arguments[0];
   const std::string root = RootPath(arguments[1]);
+  // The installation's Orvo.ini says whether its data is on a server.
+  UseInstallationRecordManager(root);
   if (command == "init" && arguments.size() == 2) return Init(root, out, err);
   if (command == "load" && arguments.size() == 3) {
     return Load(root, arguments[2], out, err);

@@ -10,6 +10,7 @@
 
 #include "data/access_layer.h"
 #include "data/data_files.h"
+#include "data/data_server.h"
 #include "data/key_spec.h"
 #include "keldades/records.h"
 #include "platform/recordmanager/record_manager.h"
@@ -33,11 +34,12 @@ std::string StatusText(int16_t status) {
     const char* meaning;
   };
   static constexpr Known kKnown[] = {
-      {1, "invalid operation"}, {2, "input/output error"},
-      {3, "file not open"},     {5, "duplicate key"},
-      {12, "file not found"},   {22, "data buffer too short"},
-      {30, "not a data file"},  {59, "file exists"},
-      {84, "record locked"},    {85, "file locked"},
+      {1, "invalid operation"},      {2, "input/output error"},
+      {3, "file not open"},          {5, "duplicate key"},
+      {12, "file not found"},        {20, "server unreachable"},
+      {22, "data buffer too short"}, {30, "not a data file"},
+      {59, "file exists"},           {84, "record locked"},
+      {85, "file locked (in use)"},  {95, "connection to the server lost"},
   };
   std::string text = "record manager status " + std::to_string(status);
   for (const Known& known : kKnown) {
@@ -179,11 +181,9 @@ bool DictionarySpecification(const std::string& root, FileIndex file,
   return true;
 }
 
-void RemoveDatabase(const std::string& path) {
-  std::error_code ec;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    fs::remove(path + suffix, ec);
-  }
+// Removes a data file through the record manager; a missing one is fine.
+void RemoveDataFile(const std::string& path) {
+  rm::CurrentRecordManager().RemoveFile(path);
 }
 
 std::string TemporaryPath(const std::string& final_path) {
@@ -205,7 +205,7 @@ bool BuildFile(const std::string& root, FileIndex file, RecordSource& source,
   std::memcpy(data.data(), spec.data(), spec.size());
   uint32_t length = kBufferSize;
   std::array<uint8_t, rm::kPositionBlockSize> block{};
-  RemoveDatabase(temporary);
+  RemoveDataFile(temporary);
   int16_t status =
       rm::RecordManagerCall(rm::kOpCreate, block.data(), data.data(), &length,
                             name.data(), kKeySize, 0);
@@ -290,12 +290,14 @@ bool WriteInstallation(const std::string& root,
                        std::array<RecordSource, kFileCount>& sources,
                        WriteCounts& counts, std::string& error) {
   counts = WriteCounts{};
-  if (!MakeDirectory(platform::NativePath(root + "DADES"), error)) {
+  // Files on a server need no folder here.
+  if (!InstallationServer(root) &&
+      !MakeDirectory(platform::NativePath(root + "DADES"), error)) {
     return false;
   }
   auto discard = [&root] {
     for (int file = 0; file < kFileCount; ++file) {
-      RemoveDatabase(
+      RemoveDataFile(
           TemporaryPath(DataFilePath(root, static_cast<FileIndex>(file))));
     }
   };
@@ -306,23 +308,21 @@ bool WriteInstallation(const std::string& root,
       return false;
     }
   }
-  // Every file is complete: put them in place.
+  // Every file is complete: put them in place (on a server in one
+  // transaction).
+  std::vector<rm::FileMove> moves;
   for (int file = 0; file < kFileCount; ++file) {
     std::string final_path = DataFilePath(root, static_cast<FileIndex>(file));
-    std::string temporary = TemporaryPath(final_path);
-    std::error_code ec;
-    fs::rename(temporary, final_path, ec);
-    if (ec) {
-      error = final_path + ": cannot be replaced (" + ec.message() + ")";
-      discard();
-      return false;
-    }
-    // What the replaced file left beside it must not be taken for the new
-    // file's journal.
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-      fs::remove(final_path + suffix, ec);
-    }
-    RemoveDatabase(temporary);
+    moves.push_back({TemporaryPath(final_path), final_path});
+  }
+  int16_t status = rm::CurrentRecordManager().ReplaceFiles(moves);
+  if (status != rm::kStatusOk) {
+    error =
+        root + "DADES: the files cannot be replaced: " + StatusText(status) +
+        (status == rm::kStatusFileLocked ? " (close every program using them)"
+                                         : "");
+    discard();
+    return false;
   }
   return true;
 }
@@ -343,9 +343,9 @@ bool ReadRecords(const std::string& root, FileIndex file,
                  const std::function<void(std::string_view)>& each,
                  std::string& error) {
   std::string path = DataFilePath(root, file);
-  if (!fs::exists(path)) return true;
   OpenFile open;
   int16_t status = open.Open(path);
+  if (status == rm::kStatusFileNotFound) return true;
   if (status != rm::kStatusOk) {
     error = path + ": cannot be opened: " + StatusText(status);
     return false;

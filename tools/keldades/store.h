@@ -31,10 +31,13 @@ struct WriteCounts {
 };
 
 // Creates the six data files from their dictionaries (written first when
-// missing) and fills them from the sources. Each file is built under a
-// temporary name; only when all six are complete do they replace the files
-// in ROOT/DADES, so a failure leaves the installation as it was and no
-// temporary file behind. Nothing else may have the files open meanwhile.
+// missing) and fills them from the sources, in the installation's record
+// manager (SQLite files, or the server its Orvo.ini names). Each file is
+// built under a temporary name; only when all six are complete do they
+// replace the installation's files (on a server in one transaction), so a
+// failure leaves the installation as it was and no temporary file behind.
+// A file another program has open is not replaced (record manager status
+// 85, nothing changed).
 bool WriteInstallation(const std::string& root,
                        std::array<RecordSource, kFileCount>& sources,
                        WriteCounts& counts, std::string& error);

@@ -66,6 +66,12 @@ class FailingLoads : public platform::RecordManager {
     return engine_->InsertMany(block, records, record_size, count, key_number,
                                failed_index);
   }
+  int16_t RemoveFile(const std::string& name) override {
+    return engine_->RemoveFile(name);
+  }
+  int16_t ReplaceFiles(const std::vector<platform::FileMove>& moves) override {
+    return engine_->ReplaceFiles(moves);
+  }
 
  private:
   std::unique_ptr<platform::RecordManager> engine_ =
