@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 
 #include "data/data_files.h"
 #include "data/data_server.h"
@@ -50,6 +51,16 @@ constexpr int kExitUsage = 64;
 constexpr const char* kCountNames[kFileCount] = {
     "receipt types", "communities", "expense headings",
     "units",         "payments",    "collections"};
+
+// Where the installation's data files are, for messages.
+std::string DataPlace(const std::string& root) {
+  std::optional<platform::ServerSettings> server = InstallationServer(root);
+  if (!server) return root + "DADES";
+  return "schema " +
+         (server->schema.empty() ? std::string(platform::kDefaultSchema)
+                                 : server->schema) +
+         " on the server";
+}
 
 int Init(const std::string& root, std::ostream& out, std::ostream& err) {
   std::string error;
@@ -105,7 +116,7 @@ int Load(const std::string& root, const std::string& dataset_path,
     err << "keldades: " << error << "\nnothing was changed\n";
     return 1;
   }
-  out << "loaded into " << root << "DADES: ";
+  out << "loaded into " << DataPlace(root) << ": ";
   PrintCounts(counts, out);
   WarnAfterLoad(root, err);
   return 0;
@@ -216,7 +227,7 @@ int GenerateCommand(const std::string& root,
     return 1;
   }
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  out << "generated in " << root << "DADES (" << took.count() << " s): ";
+  out << "generated in " << DataPlace(root) << " (" << took.count() << " s): ";
   PrintCounts(counts, out);
   return 0;
 }

@@ -1,0 +1,146 @@
+// The data tool on an installation whose Orvo.ini names the test
+// PostgreSQL server: load, dump and generate go through the record manager
+// to tables there; a load replaces all six files in one transaction or
+// none; moving an installation from files to the server is a dump and a
+// load.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/data_files.h"
+#include "keldades/cli.h"
+#include "keldades/dataset.h"
+#include "keldades/store.h"
+#include "platform/recordmanager/record_manager.h"
+#include "support/scratch.h"
+#include "support/test_server.h"
+
+namespace tarnevos::keldades {
+namespace {
+
+std::string SamplePath() {
+  return testing::SourceDir() + "/tools/keldades/testdata/sample.json";
+}
+
+struct Outcome {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Outcome Keldades(const std::vector<std::string>& arguments) {
+  std::ostringstream out, err;
+  int code = RunKeldades(arguments, out, err);
+  return {code, out.str(), err.str()};
+}
+
+class KeldadesOnServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    std::optional<testing::TestServer> found = testing::SharedTestServer(&why);
+    if (!found) {
+      if (std::getenv("TARNEVOS_TEST_SERVER") != nullptr) FAIL() << why;
+      GTEST_SKIP() << why;
+    }
+    server_ = *found;
+    platform::TEST_ResetRecordManager();
+    root_.Write("Orvo.ini", "[Dades]\r\nServidor=" + server_.conninfo +
+                                "\r\nEsquema=" + schema_.name() + "\r\n");
+  }
+  void TearDown() override { platform::TEST_ResetRecordManager(); }
+
+  std::string Dump(const std::string& root) {
+    Outcome run = Keldades({"dump", root});
+    EXPECT_EQ(run.code, 0) << run.err;
+    return run.out;
+  }
+
+  std::vector<std::string> Tables() {
+    std::string error;
+    auto rows = testing::ServerQuery(
+        "SELECT name FROM " + schema_.name() + ".datafiles ORDER BY name",
+        &error);
+    EXPECT_TRUE(rows.has_value()) << error;
+    return rows.value_or(std::vector<std::string>{});
+  }
+
+  testing::ScratchDir root_;
+  testing::ScratchSchema schema_;
+  testing::TestServer server_;
+};
+
+TEST_F(KeldadesOnServer, FilesMoveToTheServerByDumpAndLoad) {
+  // The installation on files first.
+  testing::ScratchDir files;
+  Outcome run = Keldades({"load", files.path(), SamplePath()});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const std::string dataset = Dump(files.path());
+  files.Write("moved.json", dataset);
+
+  run = Keldades({"load", root_.path(), files.path() + "moved.json"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("3 units"), std::string::npos) << run.out;
+  EXPECT_EQ(Dump(root_.path()), dataset);
+  EXPECT_FALSE(root_.Exists("DADES"));
+  EXPECT_EQ(Tables(), (std::vector<std::string>{
+                          "dades/cobramh.dat", "dades/findesph.dat",
+                          "dades/finquesh.dat", "dades/pagamh.dat",
+                          "dades/propieth.dat", "dades/threbut.dat"}));
+
+  // Generated straight into the server as well.
+  run = Keldades({"generate", root_.path(), "--communities", "3", "--units",
+                  "4", "--years", "1"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("144 collections"), std::string::npos) << run.out;
+  EXPECT_NE(Dump(root_.path()), dataset);
+  EXPECT_EQ(Tables().size(), 6u);
+}
+
+TEST_F(KeldadesOnServer, ALoadReplacesEveryFileOrNone) {
+  ASSERT_EQ(Keldades({"load", root_.path(), SamplePath()}).code, 0);
+  const std::string before = Dump(root_.path());
+  const std::vector<std::string> tables = Tables();
+  root_.Write("other.json", R"({"communities": [{"code": 9}]})");
+
+  // A program has PropietH open: nothing is replaced, nothing is left.
+  std::unique_ptr<platform::RecordManager> program =
+      platform::MakePostgresRecordManager(
+          {server_.conninfo, schema_.name(), root_.path()});
+  std::array<uint8_t, platform::kPositionBlockSize> block{};
+  std::array<uint8_t, 255> name;
+  name.fill(' ');
+  const std::string path = root_.path() + "DADES\\PropietH.dat";
+  std::memcpy(name.data(), path.c_str(), path.size() + 1);
+  std::array<uint8_t, 1536> data{};
+  uint32_t length = 5;
+  ASSERT_EQ(program->Call(platform::kOpOpen, block.data(), data.data(), &length,
+                          name.data(), 255, 0),
+            platform::kStatusOk);
+  Outcome run = Keldades({"load", root_.path(), root_.path() + "other.json"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("file locked"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("nothing was changed"), std::string::npos) << run.err;
+  EXPECT_EQ(Dump(root_.path()), before);
+  EXPECT_EQ(Tables(), tables);
+
+  // Closed: the load goes through, all six files at once.
+  program.reset();
+  run = Keldades({"load", root_.path(), root_.path() + "other.json"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const std::string after = Dump(root_.path());
+  EXPECT_NE(after.find("\"code\":9"), std::string::npos) << after;
+  EXPECT_EQ(after.find("\"units\": [\n"), std::string::npos) << after;
+  EXPECT_EQ(Tables(), tables);
+}
+
+}  // namespace
+}  // namespace tarnevos::keldades
