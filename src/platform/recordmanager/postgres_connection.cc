@@ -353,6 +353,14 @@ PgResult PgConnection::Collect() {
       Break();
       return PgResult(nullptr, kStatusConnectionLost);
     }
+    // The server shutting down or ending this session (SQLSTATE class 57P)
+    // is the connection going away, whatever comes after it.
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    if (state != nullptr && std::strncmp(state, "57P", 3) == 0) {
+      PQclear(result);
+      Break();
+      return PgResult(nullptr, kStatusConnectionLost);
+    }
     // Keep the first failure, else the last result.
     if (!have || outcome.ok()) {
       outcome =
