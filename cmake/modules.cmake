@@ -29,7 +29,7 @@ function(tarnevos_library name)
     target_link_libraries(${name}_test PRIVATE ${name} tv_testing GTest::gtest GTest::gmock GTest::gtest_main)
     gtest_discover_tests(${name}_test
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "TARNEVOS_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNEVOS_BINARY_DIR=${CMAKE_BINARY_DIR};TARNEVOS_TEST_SERVER=${TARNEVOS_TEST_SERVER_STATE}"
+      PROPERTIES ENVIRONMENT "TARNEVOS_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
                  FIXTURES_REQUIRED pg_cluster
       DISCOVERY_TIMEOUT 60)
   endif()

@@ -11,16 +11,17 @@
 namespace tarnevos::testing {
 
 std::optional<TestServer> SharedTestServer(std::string* why) {
-  const char* state = std::getenv("TARNEVOS_TEST_SERVER");
-  if (state == nullptr || *state == '\0') {
-    *why =
-        "TARNEVOS_TEST_SERVER is not set: run the tests through ctest, "
-        "which starts the PostgreSQL cluster they share";
-    return std::nullopt;
-  }
+  const char* given = std::getenv("TARNEVOS_TEST_SERVER");
+  const std::string state = given != nullptr && *given != '\0'
+                                ? std::string(given)
+                                : std::string(TARNEVOS_TEST_SERVER_DEFAULT);
   std::ifstream in(state);
   if (!in) {
-    *why = std::string("the test cluster's state file is missing: ") + state;
+    *why = "no test PostgreSQL cluster (" + state +
+           " is missing): run the tests through ctest, which starts the "
+           "cluster they share, or start one with tests/support/"
+           "pg_cluster.sh start " +
+           state;
     return std::nullopt;
   }
   TestServer server;
@@ -38,7 +39,7 @@ std::optional<TestServer> SharedTestServer(std::string* why) {
     if (name == "port") server.port = std::atoi(value.c_str());
   }
   if (server.conninfo.empty()) {
-    *why = std::string("no connection in ") + state;
+    *why = "no connection in " + state;
     return std::nullopt;
   }
   return server;

@@ -6,9 +6,9 @@
 #include <vector>
 
 // The PostgreSQL cluster the tests share: tests/support/pg_cluster.sh starts
-// it before the tests and stops it after them (CTest fixture "pg_cluster"),
-// and TARNEVOS_TEST_SERVER names its state file. Each test works in a
-// schema of its own.
+// it before the tests and stops it after them (CTest fixture "pg_cluster").
+// Its state file is pg_cluster.state in the build directory, or the file
+// TARNEVOS_TEST_SERVER names. Each test works in a schema of its own.
 namespace tarnevos::testing {
 
 struct TestServer {
@@ -20,8 +20,8 @@ struct TestServer {
   int port = 0;
 };
 
-// The shared server, or nullopt with `why` set when the tests run without
-// one (outside ctest) or its state file cannot be read.
+// The shared server, or nullopt with `why` set when there is none (tests
+// that need it are then skipped; under ctest it is always there).
 std::optional<TestServer> SharedTestServer(std::string* why);
 
 // Runs plain SQL on the test server as its administrator; the rows of the
