@@ -10,9 +10,13 @@
 //
 // The data file is built with the record manager's batch inserts in a
 // temporary directory removed at the end; with TARNEVOS_BENCH_DIR set it is
-// built there once and kept for the next runs.
+// built there once and kept for the next runs. With TARNEVOS_BENCH_SERVER
+// set to a libpq connection string the file is a table on that PostgreSQL
+// server instead (schema "bench_lookup"), as an installation whose Orvo.ini
+// names the server has it.
 //
-//   lookup_bench [--benchmark_...]    (TARNEVOS_BENCH_DIR=... optional)
+//   lookup_bench [--benchmark_...]    (TARNEVOS_BENCH_DIR=...,
+//                                      TARNEVOS_BENCH_SERVER=... optional)
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -34,6 +38,7 @@
 #include "console/windows.h"
 #include "data/access_layer.h"
 #include "data/data_files.h"
+#include "data/data_server.h"
 #include "data/lookup_list.h"
 #include "platform/console/memory_console.h"
 #include "platform/recordmanager/record_manager.h"
@@ -151,6 +156,12 @@ Installation Prepare() {
   const FileLayout* layout = FindFileLayout("PropietH");
   std::ofstream(installation.root + "ddf/PropietH.xdf", std::ios::binary)
       << DictionaryBytes(*layout);
+  const char* server = std::getenv("TARNEVOS_BENCH_SERVER");
+  if (server != nullptr && *server != '\0') {
+    std::ofstream(installation.root + "Orvo.ini", std::ios::binary)
+        << "[Dades]\r\nServidor=" << server << "\r\nEsquema=bench_lookup\r\n";
+  }
+  UseInstallationRecordManager(installation.root);
 
   SessionSettings& session = TEST_MutableSession();
   session.root_dir = installation.root;
@@ -160,8 +171,8 @@ Installation Prepare() {
 
   const std::string complete = installation.root + "DADES/PropietH.complete";
   if (!fs::exists(complete)) {
-    std::error_code ignored;
-    fs::remove(installation.root + "DADES/PropietH.dat", ignored);
+    rm::CurrentRecordManager().RemoveFile(installation.root +
+                                          "DADES/PropietH.dat");
     const auto start = Clock::now();
     OpenPropiet();  // creates the file from its dictionary
     int16_t status = 0;

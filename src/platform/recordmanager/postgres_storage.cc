@@ -585,6 +585,17 @@ int16_t PgStorage::Open(const std::string& name, bool exclusive,
   auto opened =
       std::make_unique<PgFile>(connection_, schema_, entry.id, entry.table_oid,
                                std::move(*spec), exclusive);
+  // A file replaced between the look-up and the lock (its replacer saw no
+  // lock yet) is another file now: try again later, as with any file in
+  // the middle of being replaced.
+  Entry again;
+  status = Lookup(file, false, &again);
+  if (status == kStatusFileNotFound ||
+      (status == kStatusOk &&
+       (again.id != entry.id || again.table_oid != entry.table_oid))) {
+    return kStatusFileLocked;
+  }
+  if (status != kStatusOk) return status;
   status = opened->Listen();
   if (status != kStatusOk) return status;
   *out = std::move(opened);
