@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +35,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,7 @@
 #include "data/data_server.h"
 #include "installation.h"
 #include "platform/recordmanager/file_spec.h"
+#include "platform/recordmanager/postgres_connection.h"
 #include "platform/recordmanager/record_manager.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
@@ -80,6 +84,36 @@ double Best(const std::function<void()>& run) {
     if (best == 0 || took < best) best = took;
   }
   return best;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
+             1e6;
+}
+
+// CPU seconds a process of this machine has used (the server process of a
+// session); 0 when it cannot be read.
+double ProcessCpuSeconds(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)),
+                   std::istreambuf_iterator<char>());
+  const size_t end_of_name = text.rfind(')');
+  if (pid <= 0 || end_of_name == std::string::npos) return 0;
+  std::istringstream fields(text.substr(end_of_name + 2));
+  std::string field;
+  double ticks = 0;
+  // After the name: state is field 3; utime and stime are fields 14, 15.
+  for (int number = 3; number <= 15 && fields >> field; ++number) {
+    if (number >= 14) ticks += std::atof(field.c_str());
+  }
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+void KeepLeast(double& least, double value) {
+  if (least == 0 || value < least) least = value;
 }
 
 double PeakResidentMiB() {
@@ -140,11 +174,33 @@ class Bare {
 
   bool ok() const { return PQstatus(conn_) == CONNECTION_OK; }
 
+  // The server process of the session named `application`.
+  int BackendOf(const std::string& application) {
+    PGresult* result = PQexec(
+        conn_, ("SELECT pid FROM pg_stat_activity WHERE application_name = '" +
+                application + "' LIMIT 1")
+                   .c_str());
+    int pid = 0;
+    if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1) {
+      pid = std::atoi(PQgetvalue(result, 0, 0));
+    }
+    PQclear(result);
+    return pid;
+  }
+  int Backend() { return PQbackendPID(conn_); }
+
+  // The catalog's name of a data file ("dades/cobramh.dat").
+  static std::string CatalogName(const std::string& name) {
+    std::string folded = "dades/" + name + ".dat";
+    for (char& c : folded) c = static_cast<char>(std::tolower(c));
+    return folded;
+  }
+
   // The table of a data file, e.g. "bench.records_12".
   std::string Table(const std::string& name) {
     PGresult* result =
         PQexec(conn_, ("SELECT id FROM " + std::string(kSchema) +
-                       ".datafiles WHERE name = 'dades/" + name + ".dat'")
+                       ".datafiles WHERE name = '" + CatalogName(name) + "'")
                           .c_str());
     std::string table;
     if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1) {
@@ -159,7 +215,7 @@ class Bare {
     PGresult* result =
         PQexecParams(conn_,
                      ("SELECT spec FROM " + std::string(kSchema) +
-                      ".datafiles WHERE name = 'dades/" + name + ".dat'")
+                      ".datafiles WHERE name = '" + CatalogName(name) + "'")
                          .c_str(),
                      0, nullptr, nullptr, nullptr, nullptr, 1);
     std::optional<platform::FileSpec> spec;
@@ -282,7 +338,7 @@ std::string Digits(int value, int width) {
   return text;
 }
 
-int Run() {
+int RunBenchmark() {
   bench::Installation installation = bench::ChooseInstallation("server-bench");
   std::optional<Server> server = StartServer(installation.scratch);
   if (!server) {
@@ -321,21 +377,51 @@ int Run() {
   PrepareSession(installation.root, session_dir);
   ResetWorkTables();
   OpenAllDataFiles();
-  const double report = Best([] { ProduceReport(); });
+  // The engine's session carries the program's name.
+  const int engine_backend = bare.BackendOf("tarnevos");
+  double report_cpu = 0;
+  double report_server_cpu = 0;
+  platform::ServerTraffic report_traffic;
+  const double report = Best([&] {
+    const platform::ServerTraffic before = platform::ServerTrafficSoFar();
+    const double cpu = CpuSeconds();
+    const double server_cpu = ProcessCpuSeconds(engine_backend);
+    ProduceReport();
+    KeepLeast(report_cpu, CpuSeconds() - cpu);
+    report_traffic.round_trips =
+        platform::ServerTrafficSoFar().round_trips - before.round_trips;
+    report_traffic.rows = platform::ServerTrafficSoFar().rows - before.rows;
+    KeepLeast(report_server_cpu,
+              ProcessCpuSeconds(engine_backend) - server_cpu);
+  });
   const double peak = PeakResidentMiB();
   uint64_t checksum = 0;
   uint64_t records = 0;
+  double stream_cpu = 0;
+  double stream_server_cpu = 0;
   const double stream = Best([&] {
+    const double cpu = CpuSeconds();
+    const double server_cpu = ProcessCpuSeconds(bare.Backend());
     records = 0;
     for (const char* name : names) {
       records += bare.Stream(bare.Table(name), checksum);
     }
+    KeepLeast(stream_cpu, CpuSeconds() - cpu);
+    KeepLeast(stream_server_cpu,
+              ProcessCpuSeconds(bare.Backend()) - server_cpu);
   });
   std::printf(
       "whole report %.2f s; bare stream of %llu records %.2f s: %.2fx "
       "(target 3x); peak memory %.1f MiB (target 64)\n",
       report, static_cast<unsigned long long>(records), stream, report / stream,
       peak);
+  std::printf(
+      "  CPU: report %.2f s here + %.2f s in its server process (%llu round "
+      "trips, %llu rows); bare stream %.2f s + %.2f s\n",
+      report_cpu, report_server_cpu,
+      static_cast<unsigned long long>(report_traffic.round_trips),
+      static_cast<unsigned long long>(report_traffic.rows), stream_cpu,
+      stream_server_cpu);
 
   // Stepping along CobramH through the access layer.
   uint64_t steps = 0;
@@ -436,4 +522,4 @@ int Run() {
 }  // namespace
 }  // namespace tarnevos
 
-int main() { return tarnevos::Run(); }
+int main() { return tarnevos::RunBenchmark(); }

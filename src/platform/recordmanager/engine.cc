@@ -31,6 +31,9 @@
 namespace tarnevos::platform {
 namespace {
 
+// Records of a finished stretch kept in front of the next one.
+constexpr size_t kKeptBehind = 64;
+
 // Bumped in the child after fork(): connections must not cross it.
 std::atomic<uint32_t> fork_epoch{0};
 void CountFork() { fork_epoch.fetch_add(1, std::memory_order_relaxed); }
@@ -371,7 +374,9 @@ int16_t Engine::ReplaceFiles(const std::vector<FileMove>& moves) {
 
 void Engine::Refresh() {
   for (auto& file : files_) {
-    if (file != nullptr) file->cache.Invalidate();
+    if (file == nullptr) continue;
+    file->cache.Invalidate();
+    file->file->Refresh();
   }
 }
 
@@ -447,6 +452,7 @@ int16_t Engine::GetEqual(OpenFile& file, uint8_t* block,
   Revalidate(file);
   const EqualAnswer* answer = file.cache.FindEqual(key, image);
   if (answer == nullptr) {
+    scratch_.size = 0;
     int16_t status = file.file->Find(key, Seek::kEqual, image, 0, 1, &scratch_);
     if (status != kStatusOk) {
       buffers.SetReturned(0);
@@ -517,6 +523,7 @@ int16_t Engine::GetByKey(OpenFile& file, uint8_t* block,
     }
   }
   ahead.valid = false;
+  ahead.rows.size = 0;
   int16_t status = file.file->Find(key, kind, image, 0, limit, &ahead.rows);
   if (status == kStatusOk && ahead.rows.empty()) status = kStatusEndOfFile;
   if (status != kStatusOk) {
@@ -572,16 +579,31 @@ int16_t Engine::Step(OpenFile& file, uint8_t* block, const BlockState& state,
       batch = std::max(limits_.first_rows,
                        std::min(ahead.batch * 2, MaxBatch(file, image.size())));
     }
+    // Going on upwards, the last records read stay in front of the new
+    // ones: a caller that goes back to the start of the run it is reading
+    // (a community's units, read once for its totals and once for its
+    // lines) finds it there without a statement.
+    size_t kept = 0;
+    if (continues && forward) {
+      kept = std::min(ahead.rows.size, kKeptBehind);
+      std::rotate(ahead.rows.rows.begin(),
+                  ahead.rows.rows.begin() +
+                      static_cast<std::ptrdiff_t>(ahead.rows.size - kept),
+                  ahead.rows.rows.begin() +
+                      static_cast<std::ptrdiff_t>(ahead.rows.size));
+    }
+    ahead.rows.size = kept;
     status = file.file->Find(key, forward ? Seek::kAfter : Seek::kBefore, image,
                              state.position, batch, &ahead.rows);
-    ahead.valid = status == kStatusOk && !ahead.rows.empty();
+    ahead.valid = status == kStatusOk && ahead.rows.size > kept;
     if (!ahead.valid) {
+      ahead.rows.size = 0;
       buffers.SetReturned(0);
       return status != kStatusOk ? status : int16_t{kStatusEndOfFile};
     }
     ahead.forward = forward;
     ahead.key = key;
-    ahead.next = 0;
+    ahead.next = kept;
     ahead.batch = batch;
   }
   const StoredRecord& row = ahead.rows[ahead.next++];

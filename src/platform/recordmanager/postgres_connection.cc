@@ -17,6 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int reply_timeout_ms = kDefaultReplyTimeoutMs;
+ServerTraffic traffic;
 
 void StoreBigEndian(char* out, uint64_t value, int bytes) {
   for (int i = bytes - 1; i >= 0; --i) {
@@ -73,6 +74,8 @@ std::string ErrorOf(PGconn* conn) {
 }
 
 }  // namespace
+
+ServerTraffic ServerTrafficSoFar() { return traffic; }
 
 void TEST_SetServerReplyTimeout(int milliseconds) {
   reply_timeout_ms = milliseconds > 0 ? milliseconds : kDefaultReplyTimeoutMs;
@@ -277,7 +280,6 @@ int16_t PgConnection::Connect(const std::string& connection,
     return kStatusServerUnreachable;
   }
   std::shared_ptr<PgConnection> made(new PgConnection(conn));
-  made->backend_pid_ = PQbackendPID(conn);
   // Names are qualified in every statement; nothing is looked up in a
   // schema a user could write to. A lock another session holds on a table
   // (an administrator's ALTER, say) makes a statement fail after a while
@@ -299,12 +301,19 @@ void PgConnection::Break() {
   if (conn_ != nullptr) PQfinish(conn_);
   conn_ = nullptr;
   prepared_.clear();
+  if (in_flight_ != nullptr) {
+    in_flight_->waiting = false;
+    in_flight_->ready = true;
+    in_flight_->result = PgResult(nullptr, kStatusConnectionLost);
+    in_flight_ = nullptr;
+  }
 }
 
 void PgConnection::Abandon() {
   // Leaked on purpose: closing would end the parent's session.
   conn_ = nullptr;
   prepared_.clear();
+  in_flight_ = nullptr;
 }
 
 bool PgConnection::WaitSocket(bool for_write) {
@@ -332,6 +341,7 @@ bool PgConnection::Flush() {
 }
 
 PgResult PgConnection::Collect() {
+  ++traffic.round_trips;
   PgResult outcome;
   bool have = false;
   for (;;) {
@@ -361,6 +371,7 @@ PgResult PgConnection::Collect() {
       Break();
       return PgResult(nullptr, kStatusConnectionLost);
     }
+    traffic.rows += static_cast<uint64_t>(PQntuples(result));
     // Keep the first failure, else the last result.
     if (!have || outcome.ok()) {
       outcome =
@@ -379,25 +390,35 @@ PgResult PgConnection::Collect() {
   return outcome;
 }
 
-PgResult PgConnection::Run(const std::string& sql, const PgParams& params) {
-  if (broken()) return PgResult(nullptr, kStatusConnectionLost);
+const std::string* PgConnection::Prepared(const std::string& sql,
+                                          PgResult* failure) {
   auto known = prepared_.find(sql);
-  if (known == prepared_.end()) {
-    std::string name = "tv" + std::to_string(prepared_.size() + 1);
-    deadline_ = Clock::now() + std::chrono::milliseconds(reply_timeout_ms);
-    if (PQsendPrepare(conn_, name.c_str(), sql.c_str(), 0, nullptr) == 0 ||
-        !Flush()) {
-      Break();
-      return PgResult(nullptr, kStatusConnectionLost);
-    }
-    PgResult prepared = Collect();
-    if (!prepared.ok()) return prepared;
-    known = prepared_.emplace(sql, std::move(name)).first;
-  }
+  if (known != prepared_.end()) return &known->second;
+  std::string name = "tv" + std::to_string(prepared_.size() + 1);
   deadline_ = Clock::now() + std::chrono::milliseconds(reply_timeout_ms);
-  if (PQsendQueryPrepared(conn_, known->second.c_str(), params.size(),
-                          params.values(), params.lengths(), params.formats(),
-                          1) == 0 ||
+  if (PQsendPrepare(conn_, name.c_str(), sql.c_str(), 0, nullptr) == 0 ||
+      !Flush()) {
+    Break();
+    *failure = PgResult(nullptr, kStatusConnectionLost);
+    return nullptr;
+  }
+  PgResult prepared = Collect();
+  if (!prepared.ok()) {
+    *failure = std::move(prepared);
+    return nullptr;
+  }
+  return &prepared_.emplace(sql, std::move(name)).first->second;
+}
+
+PgResult PgConnection::Run(const std::string& sql, const PgParams& params) {
+  Settle();
+  if (broken()) return PgResult(nullptr, kStatusConnectionLost);
+  PgResult failure;
+  const std::string* name = Prepared(sql, &failure);
+  if (name == nullptr) return failure;
+  deadline_ = Clock::now() + std::chrono::milliseconds(reply_timeout_ms);
+  if (PQsendQueryPrepared(conn_, name->c_str(), params.size(), params.values(),
+                          params.lengths(), params.formats(), 1) == 0 ||
       !Flush()) {
     Break();
     return PgResult(nullptr, kStatusConnectionLost);
@@ -405,7 +426,47 @@ PgResult PgConnection::Run(const std::string& sql, const PgParams& params) {
   return Collect();
 }
 
+bool PgConnection::RunAhead(const std::string& sql, const PgParams& params,
+                            PendingReply* into) {
+  Settle();
+  if (broken()) return false;
+  PgResult failure;
+  const std::string* name = Prepared(sql, &failure);
+  if (name == nullptr) return false;
+  deadline_ = Clock::now() + std::chrono::milliseconds(reply_timeout_ms);
+  if (PQsendQueryPrepared(conn_, name->c_str(), params.size(), params.values(),
+                          params.lengths(), params.formats(), 1) == 0 ||
+      !Flush()) {
+    Break();
+    return false;
+  }
+  into->waiting = true;
+  into->ready = false;
+  in_flight_ = into;
+  return true;
+}
+
+void PgConnection::Settle() {
+  if (in_flight_ == nullptr) return;
+  PendingReply* into = in_flight_;
+  in_flight_ = nullptr;
+  // The reply may have been asked for long ago: its wait starts now.
+  deadline_ = Clock::now() + std::chrono::milliseconds(reply_timeout_ms);
+  PgResult result = Collect();
+  into->waiting = false;
+  into->ready = true;
+  into->result = std::move(result);
+}
+
+void PgConnection::Forget(PendingReply* into) {
+  if (in_flight_ == into) Settle();
+  into->waiting = false;
+  into->ready = false;
+  into->result = PgResult();
+}
+
 PgResult PgConnection::RunOnce(const std::string& sql, const PgParams& params) {
+  Settle();
   if (broken()) return PgResult(nullptr, kStatusConnectionLost);
   deadline_ = Clock::now() + std::chrono::milliseconds(reply_timeout_ms);
   if (PQsendQueryParams(conn_, sql.c_str(), params.size(), nullptr,
@@ -419,6 +480,7 @@ PgResult PgConnection::RunOnce(const std::string& sql, const PgParams& params) {
 }
 
 PgResult PgConnection::Execute(const std::string& sql) {
+  Settle();
   if (broken()) return PgResult(nullptr, kStatusConnectionLost);
   deadline_ = Clock::now() + std::chrono::milliseconds(reply_timeout_ms);
   if (PQsendQuery(conn_, sql.c_str()) == 0 || !Flush()) {
@@ -429,6 +491,7 @@ PgResult PgConnection::Execute(const std::string& sql) {
 }
 
 PgResult PgConnection::CopyIn(const std::string& sql, std::string_view data) {
+  Settle();
   if (broken()) return PgResult(nullptr, kStatusConnectionLost);
   deadline_ = Clock::now() + std::chrono::milliseconds(reply_timeout_ms);
   if (PQsendQuery(conn_, sql.c_str()) == 0 || !Flush()) {
@@ -507,11 +570,10 @@ bool PgConnection::Unwatch(const std::string& channel) {
 void PgConnection::DrainNotifications() {
   if (conn_ == nullptr) return;
   while (PGnotify* notify = PQnotifies(conn_)) {
-    // This session's own writes: the engine forgot its caches already.
-    if (notify->be_pid != backend_pid_) {
-      auto found = channels_.find(notify->relname);
-      if (found != channels_.end()) ++found->second.count;
-    }
+    // Also this session's own commits: another open of the same file
+    // through this connection must not go on with what it read before.
+    auto found = channels_.find(notify->relname);
+    if (found != channels_.end()) ++found->second.count;
     PQfreemem(notify);
   }
 }
@@ -543,7 +605,10 @@ void PgConnection::Poll() {
       return;
     }
   }
-  DrainNotifications();
+  // Notifications that follow a reply sent ahead are read only with the
+  // rest of that reply: take it in once it is complete.
+  if (in_flight_ != nullptr && !PQisBusy(conn_)) Settle();
+  if (conn_ != nullptr) DrainNotifications();
 }
 
 }  // namespace tarnevos::platform

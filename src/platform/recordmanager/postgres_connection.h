@@ -94,6 +94,14 @@ class PgResult {
   int16_t status_ = 0;
 };
 
+// The reply of a statement sent ahead of need (PgConnection::RunAhead):
+// `waiting` while it is on its way, then `ready` with its result.
+struct PendingReply {
+  bool waiting = false;
+  bool ready = false;
+  PgResult result;
+};
+
 class PgConnection {
  public:
   // Connects with `connection` (a libpq connection string, URI or service
@@ -106,7 +114,6 @@ class PgConnection {
   PgConnection& operator=(const PgConnection&) = delete;
 
   bool broken() const { return conn_ == nullptr; }
-  int backend_pid() const { return backend_pid_; }
 
   // A statement prepared once per connection (by its text), then run with
   // binary parameters and binary results.
@@ -119,7 +126,21 @@ class PgConnection {
   // COPY ... FROM STDIN with `data` as its whole input.
   PgResult CopyIn(const std::string& sql, std::string_view data);
 
-  // Counts the notifications other sessions send on `channel` from now on;
+  // Sends a prepared statement like Run without waiting for its reply, so
+  // that the server works on it while the caller works on something else.
+  // One such statement is on its way at a time: the reply is collected
+  // into `into` (which must outlive it or be given to Forget) before the
+  // connection sends anything else, or by Settle. False (and nothing sent)
+  // when another statement is on its way or the connection is broken.
+  bool RunAhead(const std::string& sql, const PgParams& params,
+                PendingReply* into);
+  // Collects the reply on its way, if any, into its PendingReply.
+  void Settle();
+  // Collects and drops the reply on its way into `into`, if that is it.
+  void Forget(PendingReply* into);
+
+  // Counts the notifications sent on `channel` from now on (also those of
+  // this session's own commits);
   // the count lives as long as the connection. Returns whether this is the
   // first watcher (the caller then LISTENs).
   bool Watch(const std::string& channel, const uint64_t** count);
@@ -146,8 +167,12 @@ class PgConnection {
   void Break();
   void DrainNotifications();
 
+  // Prepares `sql` once; its statement name, or nullptr after a failure
+  // (*failure set).
+  const std::string* Prepared(const std::string& sql, PgResult* failure);
+
   pg_conn* conn_;
-  int backend_pid_ = 0;
+  PendingReply* in_flight_ = nullptr;
   std::chrono::steady_clock::time_point deadline_;
   std::chrono::steady_clock::time_point last_poll_;
   std::unordered_map<std::string, std::string> prepared_;  // text -> name
@@ -157,6 +182,14 @@ class PgConnection {
   };
   std::unordered_map<std::string, Watched> channels_;
 };
+
+// What this process's server connections have done so far: replies waited
+// for and rows received (benchmarks count a piece of work's traffic).
+struct ServerTraffic {
+  uint64_t round_trips = 0;
+  uint64_t rows = 0;
+};
+ServerTraffic ServerTrafficSoFar();
 
 // Makes a reply that takes longer than `milliseconds` break the connection
 // (tests; 0 restores the default).

@@ -292,6 +292,22 @@ TEST_F(PostgresEngineTest, OtherSessionsCommitsReachTheCachesByNotification) {
   // A generous bound for a busy machine; typically well under 5 ms.
   EXPECT_LT(slowest, 2.0);
 
+  // A stretch the engine asked for ahead of need, while stepping on, is not
+  // used once a commit to the file has been notified. Stepping from N100
+  // reads N101..N116, then N117..N148 and asks for the stretch after N148
+  // ahead; the reader stands on N148 when N150 changes.
+  ASSERT_EQ(reader.Get(kOpGetEqual, "N100").status, kStatusOk);
+  for (int i = 0; i < 48; ++i) ASSERT_EQ(reader.Step(kOpGetNext).status, 0);
+  ASSERT_EQ(writer.Get(kOpGetEqual, "N150").status, kStatusOk);
+  ASSERT_EQ(
+      writer.Call(kOpUpdate, Record("N150", 1, "ahead"), "", 0, 16).status,
+      kStatusOk);
+  // A round trip of the reader's connection brings the notification.
+  FileClient second(*reader_engine);
+  ASSERT_EQ(second.Open(dir_.path() + "codes.dat"), kStatusOk);
+  EXPECT_EQ(reader.Step(kOpGetNext).data.substr(0, 4), "N149");
+  EXPECT_EQ(reader.Step(kOpGetNext).data, Record("N150", 1, "ahead"));
+
   // Stepping sees a record deleted from the stretch it had read ahead.
   ASSERT_EQ(reader.Get(kOpGetEqual, "N130").status, kStatusOk);
   ASSERT_EQ(reader.Step(kOpGetNext).data.substr(0, 4), "N131");

@@ -18,6 +18,9 @@ namespace {
 // half is the records table's oid.
 constexpr int32_t kLockClass = 0x54565246;
 constexpr int kMaxIdentifier = 63;
+// The largest stretch asked for ahead: as the engine's read-ahead.
+constexpr int kMaxRowsAhead = 1024;
+constexpr size_t kMaxBytesAhead = 256 * 1024;
 
 char Lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -89,12 +92,26 @@ class PgFile final : public StoredFile {
   int16_t Update(uint32_t position, std::string_view record) override;
   int16_t Delete(uint32_t position) override;
   ChangeStamp Stamp() override;
+  void Refresh() override { DropAhead(); }
 
  private:
   const std::string& SeekSql(size_t key, Seek kind);
   int16_t Begin();
   // Commits after success, rolls back otherwise; the status of the whole.
   int16_t Finish(int16_t status);
+  // Asks for the stretch after the one just read by stepping, when it was
+  // full: the caller is reading along the key path and will likely want
+  // it, and the server can look for it while the caller works on this one.
+  // `continued`: the rows came from a stretch asked for ahead; `found`:
+  // the rows of `rows` (its last ones) this look-up found.
+  void RunAhead(size_t key, Seek kind, int limit, bool continued,
+                const RowBatch& rows, size_t found);
+  // The stretch asked for ahead, when it is the one wanted now and no
+  // commit has been notified since it was asked for.
+  // *first_row is the row of the result that answers.
+  bool TakeAhead(size_t key, Seek kind, std::string_view image,
+                 uint32_t position, PgResult* result, int* first_row);
+  void DropAhead();
   // Takes the file's writer lock (its datafiles row) without waiting and
   // reads the next free position.
   int16_t LockForWrite(int64_t* next_position);
@@ -116,6 +133,14 @@ class PgFile final : public StoredFile {
   const uint64_t* changes_ = nullptr;
   uint32_t nonce_ = 0;
   std::vector<std::array<std::string, kSeekKinds>> seek_sql_;
+  // The stretch asked for ahead (valid while `ahead_asked_`).
+  bool ahead_asked_ = false;
+  size_t ahead_key_ = 0;
+  Seek ahead_kind_ = Seek::kAfter;
+  std::string ahead_image_;
+  uint32_t ahead_position_ = 0;
+  uint64_t ahead_changes_ = 0;
+  PendingReply ahead_;
 };
 
 PgFile::PgFile(std::shared_ptr<PgConnection> connection,
@@ -133,6 +158,7 @@ PgFile::PgFile(std::shared_ptr<PgConnection> connection,
       seek_sql_(spec_.keys.size()) {}
 
 PgFile::~PgFile() {
+  DropAhead();
   const bool last = listening_ && connection_->Unwatch(channel_);
   if (connection_->broken()) return;
   std::string sql = std::string("SELECT pg_catalog.pg_advisory_unlock") +
@@ -168,8 +194,9 @@ const std::string& PgFile::SeekSql(size_t key, Seek kind) {
   std::string& sql = seek_sql_[key][static_cast<int>(kind)];
   if (!sql.empty()) return sql;
   const std::string column = KeyColumn(key);
-  const std::string select =
-      "SELECT position, data, " + column + " FROM " + table_ + " ";
+  // The image is made again here from the record rather than sent: the
+  // server's work per row is most of a batch's cost.
+  const std::string select = "SELECT position, data FROM " + table_ + " ";
   const std::string up = " ORDER BY " + column + ", position";
   const std::string down = " ORDER BY " + column + " DESC, position DESC";
   // $1 the image, then the position where used, then the number of rows.
@@ -227,27 +254,117 @@ int16_t PgFile::ReadAt(uint32_t position, std::string* data) {
   return kStatusOk;
 }
 
+void PgFile::DropAhead() {
+  if (!ahead_asked_) return;
+  connection_->Forget(&ahead_);
+  ahead_asked_ = false;
+}
+
+bool PgFile::TakeAhead(size_t key, Seek kind, std::string_view image,
+                       uint32_t position, PgResult* result, int* first_row) {
+  if (!ahead_asked_) return false;
+  // The stretch holds every record after the anchor (ahead_image_,
+  // ahead_position_) up to its last row: it answers a step on from the
+  // anchor, and a seek upwards to an image every record of which lies
+  // after the anchor (above its image; for "greater", also equal to it)
+  // when the stretch reaches that image.
+  const bool up = ahead_kind_ == Seek::kAfter && ahead_key_ == key;
+  const bool step = ahead_key_ == key && ahead_kind_ == kind &&
+                    ahead_position_ == position && ahead_image_ == image;
+  const bool seek =
+      up && ((kind == Seek::kGreaterOrEqual && image > ahead_image_) ||
+             (kind == Seek::kGreater && image >= ahead_image_));
+  bool taken = false;
+  if (step || seek) {
+    connection_->Settle();
+    // Notifications that came with the reply were counted while it was
+    // collected: a commit after the stretch was asked for shows here.
+    taken = ahead_.ready && ahead_.result.ok() && changes_ != nullptr &&
+            *changes_ == ahead_changes_;
+  }
+  *first_row = 0;
+  if (taken && seek) {
+    // The first row at (or, for greater, above) the image.
+    const PgResult& rows = ahead_.result;
+    int low = 0;
+    int high = rows.rows();
+    while (low < high) {
+      const int middle = low + (high - low) / 2;
+      const std::string row_image =
+          KeyImageOfRecord(spec_, key, rows.Bytes(middle, 1));
+      const bool below =
+          kind == Seek::kGreater ? row_image <= image : row_image < image;
+      if (below) {
+        low = middle + 1;
+      } else {
+        high = middle;
+      }
+    }
+    // Past the stretch's end the answer is unknown.
+    taken = low < rows.rows();
+    if (taken) *first_row = low;
+  }
+  if (taken) *result = std::move(ahead_.result);
+  DropAhead();
+  return taken;
+}
+
+void PgFile::RunAhead(size_t key, Seek kind, int limit, bool continued,
+                      const RowBatch& rows, size_t found) {
+  // Only a caller that went on past a whole stretch is reading along the
+  // path; after a seek the next read is as often another seek.
+  if (!continued && kind != Seek::kAfter && kind != Seek::kBefore) return;
+  if (limit < 2 || found < static_cast<size_t>(limit)) return;
+  if (changes_ == nullptr) return;
+  const bool up = kind == Seek::kAfter;
+  const StoredRecord& last = rows[rows.size - 1];
+  const int most = std::max<int>(
+      2, std::min<int>(
+             kMaxRowsAhead,
+             static_cast<int>(kMaxBytesAhead / (spec_.record_length + 64u))));
+  ahead_kind_ = up ? Seek::kAfter : Seek::kBefore;
+  ahead_key_ = key;
+  ahead_image_ = last.image;
+  ahead_position_ = last.position;
+  ahead_changes_ = *changes_;
+  ahead_asked_ = connection_->RunAhead(SeekSql(key, ahead_kind_),
+                                       PgParams()
+                                           .Bytes(ahead_image_)
+                                           .Int64(ahead_position_)
+                                           .Int32(std::min(limit * 2, most)),
+                                       &ahead_);
+}
+
 int16_t PgFile::Find(size_t key, Seek kind, std::string_view image,
                      uint32_t position, int limit, RowBatch* rows) {
-  rows->size = 0;
-  PgParams params;
-  if (kind != Seek::kFirst && kind != Seek::kLast) params.Bytes(image);
-  if (kind == Seek::kAfter || kind == Seek::kBefore) params.Int64(position);
-  params.Int32(std::max(limit, 1));
-  PgResult result = connection_->Run(SeekSql(key, kind), params);
+  const size_t before = rows->size;
+  PgResult result;
+  int first_row = 0;
+  const bool continued =
+      TakeAhead(key, kind, image, position, &result, &first_row);
+  if (!continued) {
+    PgParams params;
+    if (kind != Seek::kFirst && kind != Seek::kLast) params.Bytes(image);
+    if (kind == Seek::kAfter || kind == Seek::kBefore) params.Int64(position);
+    params.Int32(std::max(limit, 1));
+    result = connection_->Run(SeekSql(key, kind), params);
+  }
   if (!result.ok()) return ReadStatus(result);
   const int count = result.rows();
-  for (int row = 0; row < count; ++row) {
+  for (int row = first_row; row < count; ++row) {
     const int64_t stored = result.Int64(row, 0);
     if (!ValidPosition(stored)) {
-      rows->size = 0;
+      rows->size = before;
       return kStatusIoError;
     }
     StoredRecord& record = rows->Next();
     record.position = static_cast<uint32_t>(stored);
     record.data.assign(result.Bytes(row, 1));
-    record.image.assign(result.Bytes(row, 2));
+    record.image = KeyImageOfRecord(spec_, key, record.data);
   }
+  // A stretch asked for ahead was as long as the next one will be.
+  RunAhead(key, kind, continued ? count : limit, continued, *rows,
+           rows->size - before);
   return kStatusOk;
 }
 
@@ -316,6 +433,7 @@ void AppendInt(std::string& out, uint64_t value, int bytes) {
 int16_t PgFile::InsertMany(const uint8_t* records, size_t stride,
                            uint32_t count, uint32_t* failed, uint32_t* last) {
   *failed = 0;
+  DropAhead();
   if (count == 0) return kStatusOk;
   const size_t keys = spec_.keys.size();
   const size_t length = spec_.record_length;
@@ -389,6 +507,7 @@ int16_t PgFile::InsertMany(const uint8_t* records, size_t stride,
 }
 
 int16_t PgFile::Update(uint32_t position, std::string_view record) {
+  DropAhead();
   const size_t keys = spec_.keys.size();
   std::vector<std::string> images(keys);
   for (size_t key = 0; key < keys; ++key) {
@@ -427,6 +546,7 @@ int16_t PgFile::Update(uint32_t position, std::string_view record) {
 }
 
 int16_t PgFile::Delete(uint32_t position) {
+  DropAhead();
   int16_t status = Begin();
   if (status != kStatusOk) return status;
   int64_t next = 0;

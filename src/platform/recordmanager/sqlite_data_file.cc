@@ -482,7 +482,7 @@ int16_t DataFile::ReadAt(uint32_t position, std::string* data) {
 
 int16_t DataFile::Find(size_t key, Seek kind, std::string_view image,
                        uint32_t position, int limit, RowBatch* rows) {
-  rows->size = 0;
+  const size_t before = rows->size;
   sqlite3_stmt* statement = SeekStatement(key, kind);
   if (statement == nullptr) return kStatusIoError;
   ResetOnExit reset(statement);
@@ -504,7 +504,7 @@ int16_t DataFile::Find(size_t key, Seek kind, std::string_view image,
     row.image.assign(ColumnBlob(statement, 2));
   }
   if (rc != SQLITE_DONE) {
-    rows->size = 0;
+    rows->size = before;
     return ReadFailure(rc);
   }
   return kStatusOk;

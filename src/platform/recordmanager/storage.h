@@ -94,8 +94,10 @@ class StoredFile {
   // after/before (image, position), going up or down; kEqual, kGreater,
   // kGreaterOrEqual and kFirst go up from the record they find (kEqual only
   // over records with that image); kLess, kLessOrEqual and kLast go down.
-  // Only kAfter and kBefore use `position`. Status 0 (the batch may be
-  // empty), 2, 85, 95.
+  // Only kAfter and kBefore use `position`. The records are appended to
+  // `rows` (a storage may give fewer than `limit`, or more when it has
+  // them at hand). Status 0 (none may have been found), 2, 85, 95; on a
+  // failure `rows` is as it was.
   virtual int16_t Find(size_t key, Seek kind, std::string_view image,
                        uint32_t position, int limit, RowBatch* rows) = 0;
 
@@ -114,6 +116,9 @@ class StoredFile {
   // The file's change stamp now; cheap enough to take before every use of
   // a cache (no round trip, no lock).
   virtual ChangeStamp Stamp() = 0;
+  // Forgets whatever the storage itself read before it was needed, so that
+  // the next reads see every commit made before this call.
+  virtual void Refresh() {}
 };
 
 // Opens and creates the files of one engine. File names are what the
