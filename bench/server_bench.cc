@@ -50,6 +50,7 @@
 #include "platform/recordmanager/file_spec.h"
 #include "platform/recordmanager/postgres_connection.h"
 #include "platform/recordmanager/record_manager.h"
+#include "platform/recordmanager/test_files.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
 #include "report/settlement.h"
@@ -510,6 +511,42 @@ int RunBenchmark() {
       static_cast<double>(units.size()) / unit_reads, found,
       static_cast<double>(units.size()) / bare_unit_reads, bare_found);
   std::printf("(checksum %llu)\n", static_cast<unsigned long long>(checksum));
+
+  // How long another session's commit takes to reach a reader's cached
+  // answers without the reader making any round trip of its own.
+  const platform::ServerSettings settings{server->conninfo, kSchema,
+                                          installation.root};
+  auto reader_engine = platform::MakePostgresRecordManager(settings);
+  auto writer_engine = platform::MakePostgresRecordManager(settings);
+  platform::record_test::FileClient reader(*reader_engine);
+  platform::record_test::FileClient writer(*writer_engine);
+  const std::string notice = installation.root + "notice.dat";
+  const std::string spec = platform::record_test::MakeSpec(16, {{{1, 4}}});
+  reader.Create(notice, spec, 0);
+  std::vector<double> delays;
+  if (reader.Open(notice) == 0 && writer.Open(notice) == 0 &&
+      writer.Insert("K001" + std::string(12, '0')) == 0) {
+    for (int round = 1; round <= 200; ++round) {
+      const std::string record = "K001" + Digits(round, 12);
+      reader.Get(platform::kOpGetEqual, "K001");
+      writer.Get(platform::kOpGetEqual, "K001");
+      writer.Call(platform::kOpUpdate, record, "", 0, 16);
+      const auto start = Clock::now();
+      while (reader.Get(platform::kOpGetEqual, "K001").data != record &&
+             Since(start) < 5) {
+      }
+      delays.push_back(Since(start) * 1000);
+    }
+  }
+  std::sort(delays.begin(), delays.end());
+  if (!delays.empty()) {
+    std::printf(
+        "a commit reaches another reader's cache after %.2f ms "
+        "(median), %.2f ms (99th percentile), %.2f ms (slowest of "
+        "%zu)\n",
+        delays[delays.size() / 2], delays[delays.size() * 99 / 100],
+        delays.back(), delays.size());
+  }
 
   int16_t status = 0;
   CloseAllDataFiles(status);

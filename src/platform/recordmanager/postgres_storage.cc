@@ -920,7 +920,7 @@ std::string ServerFileName(std::string_view name, std::string_view root) {
   for (char c : folded) {
     const auto byte = static_cast<uint8_t>(c);
     if (byte < 0x20 || byte >= 0x7F || c == '%') {
-      static constexpr char kHex[] = "0123456789ABCDEF";
+      static constexpr char kHex[] = "0123456789abcdef";
       encoded += '%';
       encoded += kHex[byte >> 4];
       encoded += kHex[byte & 0x0F];

@@ -38,8 +38,8 @@ std::unique_ptr<Storage> MakePostgresStorage(const ServerSettings& server);
 
 // The table name a data file gets below `root`: "\" becomes "/", ASCII
 // letters are folded to lower case, the root's own path is taken off the
-// front, and bytes outside printable ASCII (and "%") are written %XX.
-// Empty for an empty name.
+// front, and bytes outside printable ASCII (and "%") are written %xx
+// (lower-case hexadecimal). Empty for an empty name.
 std::string ServerFileName(std::string_view name, std::string_view root);
 
 // The schema name to use for `schema` (folded to lower case, the default
