@@ -53,6 +53,7 @@
 #include "platform/recordmanager/test_files.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
+#include "report/report_form.h"
 #include "report/settlement.h"
 #include "settings/run_values.h"
 #include "settings/session.h"

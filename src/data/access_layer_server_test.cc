@@ -19,6 +19,7 @@
 #include "platform/console/memory_console.h"
 #include "platform/recordmanager/record_manager.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "support/test_server.h"
 #include "util/codepage.h"
@@ -58,9 +59,8 @@ class AccessLayerOnServer : public ::testing::Test {
       GTEST_SKIP() << why;
     }
     server_ = *found;
-    rm::TEST_ResetRecordManager();
+    testing::ResetRunState();
     rm::SetConsole(&console_);
-    TEST_ResetAccessLayer();
     SessionSettings& session = TEST_MutableSession();
     session = SessionSettings{};
     session.root_dir = scratch_.path();
@@ -76,11 +76,8 @@ class AccessLayerOnServer : public ::testing::Test {
   void TearDown() override {
     int16_t status = 0;
     CloseAllDataFiles(status);
-    TEST_SetFatalStopHandler(nullptr);
-    TEST_ResetAccessLayer();
-    rm::TEST_ResetRecordManager();
+    testing::ResetRunState();
     rm::SetConsole(nullptr);
-    TEST_MutableSession() = SessionSettings{};
   }
 
   void UseServer(const std::string& connection) {

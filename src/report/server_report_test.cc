@@ -20,9 +20,11 @@
 #include "platform/recordmanager/record_manager.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
+#include "report/report_form.h"
 #include "report/settlement.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "support/test_server.h"
 #include "util/dates.h"
@@ -63,18 +65,7 @@ class ServerReportTest : public ::testing::TestWithParam<Source> {
   static void Reset() {
     int16_t status = 0;
     CloseAllDataFiles(status);
-    platform::TEST_SetProgramRunner(nullptr);
-    ResetWorkTables();
-    TEST_ResetPrintFile();
-    TEST_ResetNumberState();
-    TEST_ResetDateSettings();
-    TEST_ResetTextState();
-    TEST_ResetAccessLayer();
-    TEST_ResetFormTables();
-    platform::TEST_ResetConsole();
-    platform::TEST_ResetRecordManager();
-    TEST_MutableSession() = SessionSettings{};
-    MutableRun() = RunValues{};
+    testing::ResetRunState();
   }
 
   // Runs the data tool on `root` with the case's arguments.

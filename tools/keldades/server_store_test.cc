@@ -20,6 +20,7 @@
 #include "keldades/dataset.h"
 #include "keldades/store.h"
 #include "platform/recordmanager/record_manager.h"
+#include "support/run_state.h"
 #include "support/scratch.h"
 #include "support/test_server.h"
 
@@ -51,11 +52,11 @@ class KeldadesOnServer : public ::testing::Test {
       GTEST_SKIP() << why;
     }
     server_ = *found;
-    platform::TEST_ResetRecordManager();
+    testing::ResetRunState();
     root_.Write("Orvo.ini", "[Dades]\r\nServidor=" + server_.conninfo +
                                 "\r\nEsquema=" + schema_.name() + "\r\n");
   }
-  void TearDown() override { platform::TEST_ResetRecordManager(); }
+  void TearDown() override { testing::ResetRunState(); }
 
   std::string Dump(const std::string& root) {
     Outcome run = Keldades({"dump", root});
