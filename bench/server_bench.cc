@@ -29,6 +29,7 @@
 #include <array>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -153,6 +154,34 @@ std::optional<Server> StartServer(const std::string& scratch) {
   server.conninfo = StateValue(server.state, "conninfo");
   if (server.conninfo.empty()) return std::nullopt;
   return server;
+}
+
+// The cluster this run started, for a signal handler to stop it.
+char stop_script[4096];
+char stop_state[4096];
+
+// Interrupted: the process becomes the script that stops the cluster.
+extern "C" void StopOnSignal(int) {
+  if (stop_state[0] != '\0') {
+    ::execl("/bin/bash", "bash", stop_script, "stop", stop_state,
+            static_cast<char*>(nullptr));
+  }
+  ::_exit(1);
+}
+
+// A cluster this run started is stopped also when the run is interrupted;
+// output going nowhere (a closed pipe) does not end the run early.
+void StopServerOnSignals(const Server& server) {
+  std::signal(SIGPIPE, SIG_IGN);
+  if (server.state.empty()) return;
+  std::snprintf(
+      stop_script, sizeof stop_script, "%s",
+      (std::string(TARNEVOS_SOURCE_DIR) + "/tests/support/pg_cluster.sh")
+          .c_str());
+  std::snprintf(stop_state, sizeof stop_state, "%s", server.state.c_str());
+  std::signal(SIGINT, StopOnSignal);
+  std::signal(SIGTERM, StopOnSignal);
+  std::signal(SIGHUP, StopOnSignal);
 }
 
 void StopServer(const Server& server) {
@@ -347,6 +376,7 @@ int RunBenchmark() {
     std::fprintf(stderr, "no server to measure\n");
     return 1;
   }
+  StopServerOnSignals(*server);
   installation.root = installation.scratch + "ROOT/";
   const std::string session_dir = installation.scratch + "SESSIO/";
   fs::create_directories(installation.root);
