@@ -42,6 +42,7 @@
 #include "data/lookup_list.h"
 #include "platform/console/memory_console.h"
 #include "platform/recordmanager/record_manager.h"
+#include "report/report_form.h"
 #include "settings/session.h"
 #include "util/dates.h"
 
@@ -187,7 +188,9 @@ Installation Prepare() {
   }
   OpenPropiet();
 
-  // Form 1's first community and the demo form's lookup 2.
+  // The program's lookup layouts (lookup 2 lists a community's units), then
+  // form 1's first community and the demo form's lookup 2.
+  InstallReportHooks();
   FormTables& tables = Forms();
   tables.form_count = 1;
   tables.forms.resize(2);
