@@ -12,7 +12,6 @@
 #include "keldades/dataset.h"
 #include "keldades/records.h"
 #include "keldades/store.h"
-#include "platform/system/files.h"
 #include "platform/system/system.h"
 #include "report/layout.h"
 #include "report/report_form.h"
@@ -414,9 +413,9 @@ bool CheckInstallation(const std::string& root, const std::string& cutoff,
   report = CheckReport{};
   // The report opens (and would create) all six files: each must be there.
   for (int file = 0; file < kFileCount; ++file) {
-    const std::string path = DataFilePath(root, static_cast<FileIndex>(file));
-    if (!platform::Files().Exists(path)) {
-      error = path + ": missing";
+    const auto index = static_cast<FileIndex>(file);
+    if (!DataFileExists(root, index)) {
+      error = DataFilePath(root, index) + ": missing";
       return false;
     }
   }

@@ -138,7 +138,7 @@ int Export(const std::string& root, const std::vector<std::string>& arguments,
     err << "keldades: " << error << "\n";
     return 1;
   }
-  out << "exported " << root << "DADES to " << arguments[2] << "\n";
+  out << "exported " << DataPlace(root) << " to " << arguments[2] << "\n";
   return 0;
 }
 
@@ -150,7 +150,7 @@ int Import(const std::string& root, const std::string& folder,
     err << "keldades: " << error << "\nnothing was changed\n";
     return 1;
   }
-  out << "imported into " << root << "DADES: ";
+  out << "imported into " << DataPlace(root) << ": ";
   PrintCounts(counts, out);
   WarnAfterLoad(root, err);
   return 0;

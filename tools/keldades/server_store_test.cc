@@ -2,7 +2,7 @@
 // PostgreSQL server: load, dump and generate go through the record manager
 // to tables there; a load replaces all six files in one transaction or
 // none; moving an installation from files to the server is a dump and a
-// load.
+// load; export, import and check read and write the server's tables.
 
 #include <gtest/gtest.h>
 
@@ -140,6 +140,58 @@ TEST_F(KeldadesOnServer, ALoadReplacesEveryFileOrNone) {
   EXPECT_NE(after.find("\"code\":9"), std::string::npos) << after;
   EXPECT_EQ(after.find("\"units\": [\n"), std::string::npos) << after;
   EXPECT_EQ(Tables(), tables);
+}
+
+TEST_F(KeldadesOnServer, ExportImportAndCheckGoThroughTheServer) {
+  // A server installation without its tables is told as a missing file.
+  Outcome run = Keldades({"check", root_.path()});
+  EXPECT_EQ(run.code, 2);
+  EXPECT_NE(run.err.find("THRebut.dat: missing"), std::string::npos) << run.err;
+
+  // The same data on files and on the server: the check finds the same.
+  testing::ScratchDir files;
+  ASSERT_EQ(Keldades({"load", files.path(), SamplePath()}).code, 0);
+  run = Keldades({"load", root_.path(), SamplePath()});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err.find("cannot be checked"), std::string::npos) << run.err;
+  const std::string dataset = Dump(root_.path());
+  const Outcome on_files =
+      Keldades({"check", files.path(), "--cutoff", "2026-11-30"});
+  run = Keldades({"check", root_.path(), "--cutoff", "2026-11-30"});
+  EXPECT_NE(run.code, 2) << run.err;
+  EXPECT_EQ(run.code, on_files.code);
+  EXPECT_EQ(run.out, on_files.out);
+
+  // Export from the server writes what the export from files writes.
+  const std::string from_server = files.path() + "server-csv/";
+  const std::string from_files = files.path() + "files-csv/";
+  run = Keldades({"export", root_.path(), from_server});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("schema " + schema_.name() + " on the server"),
+            std::string::npos)
+      << run.out;
+  ASSERT_EQ(Keldades({"export", files.path(), from_files}).code, 0);
+  for (const char* name : {"receipt_types.csv", "communities.csv", "units.csv",
+                           "collections.csv", "payments.csv"}) {
+    EXPECT_FALSE(files.Read(std::string("files-csv/") + name).empty()) << name;
+    EXPECT_EQ(files.Read(std::string("server-csv/") + name),
+              files.Read(std::string("files-csv/") + name))
+        << name;
+  }
+
+  // Import replaces the server's tables from the CSV files.
+  ASSERT_EQ(Keldades({"generate", root_.path(), "--communities", "2", "--units",
+                      "2", "--years", "1"})
+                .code,
+            0);
+  ASSERT_NE(Dump(root_.path()), dataset);
+  run = Keldades({"import", root_.path(), from_files});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("imported into schema " + schema_.name()),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(Dump(root_.path()), dataset);
+  EXPECT_FALSE(root_.Exists("DADES"));
 }
 
 }  // namespace

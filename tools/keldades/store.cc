@@ -339,6 +339,11 @@ bool WriteRecordSet(const std::string& root, const RecordSet& records,
   return WriteInstallation(root, sources, counts, error);
 }
 
+bool DataFileExists(const std::string& root, FileIndex file) {
+  OpenFile open;
+  return open.Open(DataFilePath(root, file)) != rm::kStatusFileNotFound;
+}
+
 bool ReadRecords(const std::string& root, FileIndex file,
                  const std::function<void(std::string_view)>& each,
                  std::string& error) {

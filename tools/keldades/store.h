@@ -52,6 +52,12 @@ bool ReadRecords(const std::string& root, FileIndex file,
                  const std::function<void(std::string_view)>& each,
                  std::string& error);
 
+// Whether the data file is there in the installation's record manager: a
+// file under ROOT/DADES, or a table on the server its Orvo.ini names. A
+// file that is there but cannot be opened (damaged, locked, the server out
+// of reach) counts as there: reading it tells what is wrong.
+bool DataFileExists(const std::string& root, FileIndex file);
+
 // The path of a data file or dictionary below the root.
 std::string DataFilePath(const std::string& root, FileIndex file);
 std::string DictionaryPath(const std::string& root, FileIndex file);
