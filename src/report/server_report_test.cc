@@ -20,6 +20,7 @@
 #include "platform/recordmanager/record_manager.h"
 #include "platform/system/system.h"
 #include "print/print_file.h"
+#include "report/batch.h"
 #include "report/report_form.h"
 #include "report/settlement.h"
 #include "settings/run_values.h"
@@ -81,9 +82,9 @@ class ServerReportTest : public ::testing::TestWithParam<Source> {
     }
   }
 
-  // The print file of every community's summary over the installation at
-  // `root`, as the program makes it after the form.
-  std::string Report(const std::string& root) {
+  // The session over the installation at `root` as the driver leaves it
+  // before the report; returns the session's folder.
+  std::string StartSession(const std::string& root) {
     Reset();
     const std::string session_dir = root + "SESSIO/";
     std::filesystem::create_directories(session_dir);
@@ -100,6 +101,13 @@ class ServerReportTest : public ::testing::TestWithParam<Source> {
         [](std::string_view, const std::vector<std::string>&) {
           return platform::ProgramResult{true, 0, ""};
         });
+    return session_dir;
+  }
+
+  // The print file of every community's summary over the installation at
+  // `root`, as the program makes it after the form.
+  std::string Report(const std::string& root) {
+    const std::string session_dir = StartSession(root);
     OpenAllDataFiles();
     ReportParameters& parameters = Parameters();
     parameters.cutoff_date = PackDigits(GetParam().cutoff);
@@ -107,10 +115,30 @@ class ServerReportTest : public ::testing::TestWithParam<Source> {
     parameters.range_to = PackDottedCode("9999.9999");
     parameters.copies = 1;
     ProduceReport();
-    std::ifstream in(session_dir + "kelprint.tmp", std::ios::binary);
-    std::ostringstream printed;
-    printed << in.rdbuf();
-    return printed.str();
+    return ReadWhole(session_dir + "kelprint.tmp");
+  }
+
+  // The batch run over the installation at `root` with the same
+  // parameters, writing the settlement's CSV files into `csv`; returns the
+  // print file.
+  std::string Batch(const std::string& root, const std::string& csv) {
+    const std::string session_dir = StartSession(root);
+    const std::string cutoff = GetParam().cutoff;
+    BatchOptions options;
+    options.cutoff = cutoff.substr(0, 4) + "-" + cutoff.substr(4, 2) + "-" +
+                     cutoff.substr(6, 2);
+    options.from = "1.0";
+    options.csv = csv;
+    std::ostringstream err;
+    EXPECT_EQ(RunBatch(options, err), kBatchDone) << err.str();
+    return ReadWhole(session_dir + "kelprint.tmp");
+  }
+
+  static std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
   }
 
   std::string tool_;
@@ -143,6 +171,30 @@ TEST_P(ServerReportTest, FilesAndServerPrintTheSameSummary) {
         << "line " << line << "\n  files:  " << want_line
         << "\n  server: " << got_line;
   }
+}
+
+// The batch run reads its data through the same engine selection: its
+// print file and its CSV files are the same from files and from the server.
+TEST_P(ServerReportTest, BatchRunWritesTheSameFilesFromTheServer) {
+  const std::string files = dir_.path() + "FILES/";
+  const std::string server = dir_.path() + "SERVER/";
+  Fill(files);
+  Fill(server);
+  ASSERT_FALSE(HasFatalFailure());
+  const std::string from_files = Batch(files, dir_.path() + "FILES-CSV");
+  const std::string from_server = Batch(server, dir_.path() + "SERVER-CSV");
+  EXPECT_FALSE(dir_.Exists("SERVER/DADES")) << "the server root has files";
+  ASSERT_GT(from_files.size(), 1000u);
+  EXPECT_TRUE(from_files == from_server) << "the print files differ";
+  int compared = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(dir_.path() + "FILES-CSV")) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(dir_.Read("SERVER-CSV/" + name), dir_.Read("FILES-CSV/" + name))
+        << name;
+    ++compared;
+  }
+  EXPECT_GT(compared, 2) << "parameters.csv and the communities' files";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,7 +2,9 @@
 # The report from a PostgreSQL server whose server stops in the middle of
 # the report (pg_ctl stop -m immediate): the program shows the stop message
 # with the record manager's status 95, waits for a key, ends with exit
-# code 0 and gives the terminal back as it found it.
+# code 0 and gives the terminal back as it found it. Before that the batch
+# run prints the form's text from the server and keldades check reads it;
+# after it, with the server gone, both end with their failure codes.
 #
 # This test starts a cluster of its own (the one the unit tests share must
 # not be stopped under them) and loads the demo's dataset into it with
@@ -77,6 +79,20 @@ cp -r "$demo/SESSIO" "$session"
 output="$work/informe.txt"
 sed -i "s|^Sortida=.*\$|Sortida=TXT:$output\\r|" "$session/OrvoTerm.ini"
 
+# The batch run and the check read the server's tables: the batch's text
+# is the form's (the golden text of report_test.sh).
+"$tarnevos" --batch --cutoff 2026-10-31 --from 1.0 --to 999.999 \
+  --root "$root" --session "$session" --output "TXT:$work/batch.txt" \
+  </dev/null >/dev/null 2>"$work/batch.err"
+code=$?
+[[ $code == 0 ]] || fail "batch run on the server ended with $code: $(cat "$work/batch.err")"
+cmp -s "$work/batch.txt" "$source_dir/tests/e2e/report_golden.txt" ||
+  fail "the batch's text from the server differs from the form's"
+"$keldades" check "$root/" --cutoff 2026-10-31 >"$work/check.out" 2>&1
+code=$?
+[[ $code == 0 || $code == 1 ]] ||
+  fail "keldades check on the server ended with $code: $(cat "$work/check.out")"
+
 tmux_ new-session -d -s e2e -x 100 -y 30 \
   "env PS1='e2e\$ ' TERM=xterm-256color bash --norc --noprofile -i"
 wait_for 'e2e$' || exit 1
@@ -132,6 +148,19 @@ if wait_for 'tarnevos-exit=0'; then
     fail "terminal modes not restored: $(cat "$work/before") vs $(cat "$work/after")"
   [[ -e $output ]] && fail "a report was printed although the server stopped"
 fi
+
+# The server is gone: the batch run ends with the stop message and 3, the
+# check with 2.
+"$tarnevos" --batch --cutoff 2026-10-31 --root "$root" --session "$session" \
+  --output "TXT:$work/gone.txt" </dev/null >/dev/null 2>"$work/gone.err"
+code=$?
+[[ $code == 3 ]] || fail "batch run without the server ended with $code"
+grep -q 'NO ES POT ACCEDIR AL FITXER.*(20)' "$work/gone.err" ||
+  fail "the batch's stop message lacks status 20: $(cat "$work/gone.err")"
+[[ -e $work/gone.txt ]] && fail "the batch printed without the server"
+"$keldades" check "$root/" >"$work/gone-check.out" 2>&1
+code=$?
+[[ $code == 2 ]] || fail "keldades check without the server ended with $code"
 
 if ((failures > 0)); then
   echo "server stop end to end: $failures check(s) failed"
