@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "data/data_files.h"
@@ -106,6 +104,8 @@ int Load(const std::string& root, const std::string& dataset_path,
   }
   out << "loaded into " << root << "DADES: ";
   PrintCounts(counts, out);
+  if (!counts.warning.empty())
+    err << "keldades: warning: " << counts.warning << "\n";
   WarnAfterLoad(root, err);
   return 0;
 }
@@ -140,6 +140,8 @@ int Import(const std::string& root, const std::string& folder,
   }
   out << "imported into " << root << "DADES: ";
   PrintCounts(counts, out);
+  if (!counts.warning.empty())
+    err << "keldades: warning: " << counts.warning << "\n";
   WarnAfterLoad(root, err);
   return 0;
 }
@@ -217,6 +219,8 @@ int GenerateCommand(const std::string& root,
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   out << "generated in " << root << "DADES (" << took.count() << " s): ";
   PrintCounts(counts, out);
+  if (!counts.warning.empty())
+    err << "keldades: warning: " << counts.warning << "\n";
   return 0;
 }
 
@@ -336,6 +340,9 @@ int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
   }
   const std::string& command = arguments[0];
   const std::string root = RootPath(arguments[1]);
+  // What a killed load left beside the data folder goes first, whatever
+  // the command.
+  CleanDataLeftovers(root);
   if (command == "init" && arguments.size() == 2) return Init(root, out, err);
   if (command == "load" && arguments.size() == 3) {
     return Load(root, arguments[2], out, err);

@@ -1,16 +1,21 @@
 #include "keldades/store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 #include <vector>
 
 #include "data/access_layer.h"
 #include "data/data_files.h"
 #include "data/key_spec.h"
+#include "keldades/file_set.h"
 #include "keldades/records.h"
 #include "platform/recordmanager/record_manager.h"
 #include "platform/system/paths.h"
@@ -113,14 +118,6 @@ class OpenFile {
   bool open_ = false;
 };
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in),
-               std::istreambuf_iterator<char>());
-  return true;
-}
-
 bool WriteWholeFile(const std::string& path, const std::string& bytes,
                     std::string& error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -136,7 +133,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes,
 bool MakeDirectory(const std::string& path, std::string& error) {
   std::error_code ec;
   fs::create_directories(path, ec);
-  if (ec || !fs::is_directory(path)) {
+  if (ec || !fs::is_directory(path, ec)) {
     error = path + ": cannot create the folder (" + ec.message() + ")";
     return false;
   }
@@ -149,13 +146,12 @@ bool DictionarySpecification(const std::string& root, FileIndex file,
                              std::string& spec, std::string& error) {
   std::string path = DictionaryPath(root, file);
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) {
-    if (!WriteDictionaries(root, error)) return false;
-    if (!ReadWholeFile(path, bytes)) {
-      error = path + ": cannot be read";
-      return false;
-    }
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 && errno == ENOENT &&
+      !WriteDictionaries(root, error)) {
+    return false;
   }
+  if (!ReadUserFile(path, bytes, error)) return false;
   if (bytes.size() < 2) {
     error = path + ": too short for a dictionary";
     return false;
@@ -179,24 +175,23 @@ bool DictionarySpecification(const std::string& root, FileIndex file,
   return true;
 }
 
-void RemoveDatabase(const std::string& path) {
-  std::error_code ec;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    fs::remove(path + suffix, ec);
+// The file names of the set, as in the data folder.
+std::vector<std::string> SetNames() {
+  std::vector<std::string> names;
+  for (int file = 0; file < kFileCount; ++file) {
+    names.push_back(std::string(LayoutOf(static_cast<FileIndex>(file)).name) +
+                    ".dat");
   }
+  return names;
 }
 
-std::string TemporaryPath(const std::string& final_path) {
-  return final_path + ".keldades-new";
-}
-
-// Builds one file under its temporary name.
-bool BuildFile(const std::string& root, FileIndex file, RecordSource& source,
+// Builds one file at `temporary`, in the folder of the new set.
+bool BuildFile(const std::string& root, FileIndex file,
+               const std::string& temporary, RecordSource& source,
                uint64_t& count, std::string& error) {
   const FileLayout& layout = LayoutOf(file);
   std::string spec;
   if (!DictionarySpecification(root, file, spec, error)) return false;
-  const std::string temporary = TemporaryPath(DataFilePath(root, file));
   std::array<uint8_t, kKeySize> name;
   if (!NameBuffer(temporary, name, error)) return false;
 
@@ -205,7 +200,6 @@ bool BuildFile(const std::string& root, FileIndex file, RecordSource& source,
   std::memcpy(data.data(), spec.data(), spec.size());
   uint32_t length = kBufferSize;
   std::array<uint8_t, rm::kPositionBlockSize> block{};
-  RemoveDatabase(temporary);
   int16_t status =
       rm::RecordManagerCall(rm::kOpCreate, block.data(), data.data(), &length,
                             name.data(), kKeySize, 0);
@@ -260,10 +254,46 @@ bool BuildFile(const std::string& root, FileIndex file, RecordSource& source,
 
 }  // namespace
 
+bool ReadUserFile(const std::string& path, std::string& bytes,
+                  std::string& error) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    error = path + ": cannot be read (" + std::strerror(errno) + ")";
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = path + ": is a folder, not a file";
+    ::close(fd);
+    return false;
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (n < 0)
+        error = path + ": cannot be read (" + std::strerror(errno) + ")";
+      ::close(fd);
+      if (n < 0) bytes.clear();
+      return n == 0;
+    }
+  }
+}
+
 std::string RootPath(std::string_view root) {
   std::string path(root.empty() ? "." : root);
   if (path.back() != '/') path += '/';
   return path;
+}
+
+std::string DataFolderPath(const std::string& root) {
+  return platform::NativePath(root + "DADES");
 }
 
 std::string DataFilePath(const std::string& root, FileIndex file) {
@@ -290,41 +320,23 @@ bool WriteInstallation(const std::string& root,
                        std::array<RecordSource, kFileCount>& sources,
                        WriteCounts& counts, std::string& error) {
   counts = WriteCounts{};
-  if (!MakeDirectory(platform::NativePath(root + "DADES"), error)) {
-    return false;
-  }
-  auto discard = [&root] {
-    for (int file = 0; file < kFileCount; ++file) {
-      RemoveDatabase(
-          TemporaryPath(DataFilePath(root, static_cast<FileIndex>(file))));
-    }
-  };
+  if (!MakeDirectory(platform::NativePath(root), error)) return false;
+  const std::vector<std::string> names = SetNames();
+  FileSetSwitch files;
+  if (!files.Begin(DataFolderPath(root), names, error)) return false;
+  // A failure from here on abandons the new set with the switch.
   for (int file = 0; file < kFileCount; ++file) {
-    if (!BuildFile(root, static_cast<FileIndex>(file), sources[file],
+    if (!BuildFile(root, static_cast<FileIndex>(file),
+                   files.working_folder() + "/" + names[file], sources[file],
                    counts.records[file], error)) {
-      discard();
       return false;
     }
   }
-  // Every file is complete: put them in place.
-  for (int file = 0; file < kFileCount; ++file) {
-    std::string final_path = DataFilePath(root, static_cast<FileIndex>(file));
-    std::string temporary = TemporaryPath(final_path);
-    std::error_code ec;
-    fs::rename(temporary, final_path, ec);
-    if (ec) {
-      error = final_path + ": cannot be replaced (" + ec.message() + ")";
-      discard();
-      return false;
-    }
-    // What the replaced file left beside it must not be taken for the new
-    // file's journal.
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-      fs::remove(final_path + suffix, ec);
-    }
-    RemoveDatabase(temporary);
-  }
-  return true;
+  return files.Commit(counts.warning, error);
+}
+
+int CleanDataLeftovers(const std::string& root) {
+  return CleanLeftovers(DataFolderPath(root), SetNames());
 }
 
 bool WriteRecordSet(const std::string& root, const RecordSet& records,
@@ -343,7 +355,8 @@ bool ReadRecords(const std::string& root, FileIndex file,
                  const std::function<void(std::string_view)>& each,
                  std::string& error) {
   std::string path = DataFilePath(root, file);
-  if (!fs::exists(path)) return true;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(path, ec))) return true;
   OpenFile open;
   int16_t status = open.Open(path);
   if (status != rm::kStatusOk) {

@@ -28,16 +28,30 @@ using RecordSource =
 
 struct WriteCounts {
   std::array<uint64_t, kFileCount> records{};
+  // Set when the new files are in place but something could not be
+  // tidied up afterwards (see FileSetSwitch::Commit).
+  std::string warning;
 };
 
 // Creates the six data files from their dictionaries (written first when
-// missing) and fills them from the sources. Each file is built under a
-// temporary name; only when all six are complete do they replace the files
-// in ROOT/DADES, so a failure leaves the installation as it was and no
-// temporary file behind. Nothing else may have the files open meanwhile.
+// missing) and fills them from the sources. The six are built in a working
+// folder and put in place of ROOT/DADES as one set (keldades/file_set.h):
+// after a failure, or a crash at any moment, ROOT/DADES holds the whole
+// old set or the whole new one. Returns false only when nothing was
+// changed. Programs that have the old files open go on reading them;
+// programs that open files meanwhile may open some old and some new ones.
 bool WriteInstallation(const std::string& root,
                        std::array<RecordSource, kFileCount>& sources,
                        WriteCounts& counts, std::string& error);
+
+// Removes what killed loads left beside ROOT/DADES (see CleanLeftovers);
+// returns how many leftovers were removed.
+int CleanDataLeftovers(const std::string& root);
+
+// The whole of a regular file named by the user. False, with `error`
+// naming the file and the reason (missing, a folder, unreadable).
+bool ReadUserFile(const std::string& path, std::string& bytes,
+                  std::string& error);
 
 // Writes a validated record set (see ParseDataset).
 bool WriteRecordSet(const std::string& root, const RecordSet& records,
@@ -49,6 +63,8 @@ bool ReadRecords(const std::string& root, FileIndex file,
                  const std::function<void(std::string_view)>& each,
                  std::string& error);
 
+// The native path of ROOT/DADES (as spelt on disk when it exists).
+std::string DataFolderPath(const std::string& root);
 // The path of a data file or dictionary below the root.
 std::string DataFilePath(const std::string& root, FileIndex file);
 std::string DictionaryPath(const std::string& root, FileIndex file);
