@@ -299,6 +299,15 @@ int16_t OpenOrCreate(FileSlot& slot, const SplitName& split, bool& created) {
 
   const std::string owner = DataOwnerName();
   created = false;
+  // While another station holds the file, the screen says so from the
+  // first wait on (it would otherwise stay blank until the file is free).
+  bool box_shown = false;
+  struct RemoveBox {
+    bool& shown;
+    ~RemoveBox() {
+      if (shown) PopWindow();
+    }
+  } remove_box{box_shown};
   for (;;) {
     DataBuffer data{};
     std::memcpy(data.data(), owner.data(), owner.size());
@@ -306,6 +315,9 @@ int16_t OpenOrCreate(FileSlot& slot, const SplitName& split, bool& created) {
     int16_t status = Call(rm::kOpOpen, slot, data.data(), data_length,
                           name.data(), kKeyBufferSize, 0);
     if (status == rm::kStatusFileLocked) {
+      if (!box_shown) {
+        box_shown = MessageBox(24, Cp850(TextsForSession().locked));
+      }
       platform::SleepMilliseconds(kOpenRetryMilliseconds);
       continue;
     }
