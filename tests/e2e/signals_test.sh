@@ -80,7 +80,7 @@ if wait_for 'Data de tall'; then
     tmux_ send-keys -t e2e Enter
   fi
 fi
-if wait_for 'Page 1/'; then
+if wait_for 'Pàgina 1/'; then
   pid=$(cat "$work/pid")
   viewer=$(cat "/proc/$pid/task/$pid/children" 2>/dev/null | tr -d ' ')
   [[ -n "$viewer" ]] || fail "preview: the print program is not the program's child"
@@ -90,7 +90,7 @@ if wait_for 'Page 1/'; then
     fail "preview: the print program outlived the program"
     kill -KILL "$viewer"
   fi
-  tmux_ capture-pane -p -t e2e | grep -q 'Page 1/' &&
+  tmux_ capture-pane -p -t e2e | grep -q 'Pàgina 1/' &&
     fail "preview: the print program's screen is still shown"
   tmux_ send-keys -t e2e "echo shell-has-the-keys" Enter
   wait_for 'shell-has-the-keys'
