@@ -166,21 +166,19 @@ int16_t ClassOf(const Installation& install, const std::string& key) {
   return it == install.classes.end() ? 9 : it->second;
 }
 
-void CheckCommunity(const Installation& install, const std::string& code,
-                    const std::string& cutoff) {
-  const SettlementWork& work = WorkTables();
+void CheckCommunity(const Installation& install,
+                    const CommunitySettlement& settlement) {
+  const std::string& code = settlement.code;
+  const std::string& cutoff = settlement.cutoff_date;
   int64_t collected = 0;
   int64_t previous = 0;
   int units = 0;
   std::set<int> numbers;
-  bool all_listed = true;
   bool distinct_numbers = true;
   for (const std::string& unit : install.units) {
     if (unit.compare(0, 2, code) != 0) continue;
     ++units;
     const std::string unit_code = unit.substr(0, 4);
-    all_listed = all_listed && unit_code >= Parameters().range_from &&
-                 unit_code <= Parameters().range_to;
     distinct_numbers =
         numbers.insert(UnitNumber(unit_code)).second && distinct_numbers;
     for (const std::string& c : install.collections) {
@@ -204,27 +202,56 @@ void CheckCommunity(const Installation& install, const std::string& code,
       }
     }
   }
+  // The columns: the previous balances, the fee in its column, and the
+  // payments to the column their code names (or, for a single unit's, to
+  // the private expenses).
+  std::array<int64_t, 9> columns{};
+  columns[0] = -previous;
+  columns[settlement.fee.column] = settlement.fee.total;
   int64_t paid = 0;
-  int64_t single = 0;
   for (const std::string& p : install.payments) {
     if (p.compare(0, 2, code) != 0 || p.substr(2, 4) > cutoff) continue;
-    paid += Int32At(p, field::kPaymentAmount);
-    if (p[field::kPaymentSingle] == 'S')
-      single += Int32At(p, field::kPaymentAmount);
+    const int32_t amount = Int32At(p, field::kPaymentAmount);
+    paid += amount;
+    const int m = static_cast<int>(
+        NumericValue(UnpackDigits(p.substr(field::kPaymentCode, 2))));
+    if (p[field::kPaymentSingle] == 'S') {
+      columns[8] += amount;
+    } else if (m >= 0 && m <= 8) {
+      columns[m] += amount;
+    }
   }
-  Check(work.unit_count == units, "units counted");
-  Check(work.community_collected_total == collected, "collections");
-  Check(work.column_expense[0] == -previous, "previous balances");
-  Check(work.community_expense_total - work.fee == paid, "payments");
-  Check(work.column_expense[8] == single, "private expenses");
-  if (all_listed && Parameters().copies == 1) {
-    // With every unit listed the lines add up to the community's totals
-    // where no share is rounded.
-    Check(work.units_listed == units, "units listed");
-    Check(work.listed_total[0] == work.column_expense[0],
-          "listed previous balances");
+  Check(settlement.unit_count == units, "units counted");
+  Check(settlement.collected_total == collected, "collections");
+  Check(settlement.expense_total - settlement.fee.total == paid, "payments");
+  for (int k = 0; k <= 8; ++k) {
+    Check(settlement.column_expense[k] == columns[k], "a column's expenses");
+  }
+  // The lines add up to the community's total line: each figure of the
+  // total is the listed units' plus the remainder's.
+  for (size_t i = 0; i < settlement.totals.size(); ++i) {
+    int64_t sum = settlement.remainder[i];
+    for (const UnitSettlement& unit : settlement.units) {
+      sum += unit.Figures()[i];
+    }
+    Check(sum == settlement.totals[i], "lines that do not add up");
+  }
+  if (settlement.AllListed()) {
+    // With every unit listed, what no share rounds adds up exactly.
+    int64_t listed_previous = 0;
+    int64_t listed_collected = 0;
+    for (const UnitSettlement& unit : settlement.units) {
+      listed_previous += unit.amount[0];
+      listed_collected += unit.collected;
+    }
+    // The units' previous balances are theirs; payments charged to the
+    // previous-balance column belong to no unit and stay in the adjustment.
+    Check(listed_previous == -previous, "listed previous balances");
+    Check(settlement.remainder[kPreviousBalanceFigure] ==
+              settlement.column_expense[0] + previous,
+          "the adjustment of the previous balances");
     if (distinct_numbers) {
-      Check(work.listed_collected == work.community_collected_total,
+      Check(listed_collected == settlement.collected_total,
             "listed collections");
     }
   }
@@ -267,19 +294,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   OpenAllDataFiles();
   SelectCurrency("a,E");
-  ProduceReport();
-
-  // Each community again, its figures checked against the records.
-  parameters.copies = 1;
-  OpenPrintFile("TXT");
-  for (const std::string& community : install.communities) {
-    int16_t status = -1;
-    ReadByKey(kFinquesHandle, 0, community.substr(0, 2), 0, status);
-    Check(status == 0, "a community written cannot be read");
-    ProcessCommunity();
-    CheckCommunity(install, community.substr(0, 2), parameters.cutoff_date);
-  }
-  ClosePrintFile();
+  // Every community's settlement, as printed, checked against the records.
+  int settled = 0;
+  ProduceReport([&](const CommunitySettlement& settlement) {
+    CheckCommunity(install, settlement);
+    ++settled;
+  });
+  Check(settled == static_cast<int>(install.communities.size()) ||
+            parameters.range_from > Community(1) + std::string(2, '\0'),
+        "a community was not reported");
   int16_t status = 0;
   CloseAllDataFiles(status);
   return 0;
