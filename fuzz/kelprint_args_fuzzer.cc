@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string error;
   RenderPdf(
       ReadPrintFile("DEVICE\r\n 1 ,regular, 1 \r\n*i\r\n 1 ,italic, 1 \r\n"),
-      [](const unsigned char*, size_t) { return true; }, error);
+      PdfSettings{}, [](const unsigned char*, size_t) { return true; }, error);
   __lsan_enable();
   return 0;
 }
