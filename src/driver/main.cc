@@ -152,21 +152,21 @@ int main(int argc, char** argv) {
   // The form file is needed to show anything; a settings or language file
   // found oversized (read as missing so far) is named before any report
   // could be made with defaults the operator did not choose.
-  std::string start_error;
-  bool ready = ReadFormFile(&start_error);
+  std::string stop_error;
+  bool ready = ReadFormFile(&stop_error);
   if (ready && !OversizedFile().empty()) {
     ready = false;
-    start_error = OversizedFileMessage(OversizedFile());
+    stop_error = OversizedFileMessage(OversizedFile());
   }
   if (ready) {
     RunSettlementReport();
   } else {
-    ShowStopMessage(start_error);
+    ShowStopMessage(stop_error);
   }
 
   // Give the terminal back before anything more is printed.
   platform::SetConsole(nullptr);
   terminal.reset();
-  if (!ready) PrintToStandardError(start_error);
+  if (!ready) PrintToStandardError(stop_error);
   return 0;
 }
