@@ -320,7 +320,7 @@ TEST_F(FileSetTest, FoldersWhereFilesAreDueAreRefused) {
   fs::create_directories(root_.path() + "folder.json");
   Outcome run = Keldades({"load", root_.path(), root_.path() + "folder.json"});
   EXPECT_EQ(run.code, 1);
-  EXPECT_NE(run.err.find("folder.json: is a folder"), std::string::npos)
+  EXPECT_NE(run.err.find("folder.json: cannot be read"), std::string::npos)
       << run.err;
   fs::remove(root_.path() + "ddf/PagamH.xdf");
   fs::create_directories(root_.path() + "ddf/PagamH.xdf");
