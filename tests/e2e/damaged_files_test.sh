@@ -95,7 +95,7 @@ expect_clean_end() {
 # 1. A form file that ends after its header.
 install_copy truncated
 form="$work/truncated/ROOT/FORMS/TARNEVOS.KPN"
-grep -a -m1 -B1000 '^2,10' "$form" >"$work/cut" && mv "$work/cut" "$form"
+grep -a -m1 -B1000 '^[0-9][0-9]*,[0-9]' "$form" >"$work/cut" && mv "$work/cut" "$form"
 start_program truncated
 wait_words "FITXER DE FORMULARIS INCORRECTE: $form, LÍNIA 15: HI FALTEN FORMULARIS"
 expect_clean_end truncated "truncated form file"
