@@ -182,6 +182,7 @@ std::optional<Entry> ReadLastEntry(File& file, long next_free,
 void ForgetStack() {
   State().depth = 0;
   State().window = Rect{};
+  platform::ForgetTemporaryFile(StackPath());
   platform::Files().Remove(StackPath());
 }
 
@@ -214,7 +215,10 @@ void PushWindow(int16_t top, int16_t left, int16_t bottom, int16_t right) {
       file.reset();
     }
   }
-  if (!file) file.emplace(path, platform::OpenMode::kCreate);
+  if (!file) {
+    file.emplace(path, platform::OpenMode::kCreate);
+    if (file->ok()) platform::RegisterTemporaryFile(path);
+  }
 
   int cursor_row = 0;
   int cursor_column = 0;
@@ -306,7 +310,10 @@ void PopWindow() {
     run.clear();
   }
   MoveCursor(entry->cursor_row, entry->cursor_column);
-  if (entry_start < kFirstEntry + 1) platform::Files().Remove(StackPath());
+  if (entry_start < kFirstEntry + 1) {
+    platform::ForgetTemporaryFile(StackPath());
+    platform::Files().Remove(StackPath());
+  }
 }
 
 void DrawWindowFrame(int16_t style) {

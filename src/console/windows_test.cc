@@ -1,6 +1,10 @@
 #include "console/windows.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -9,6 +13,8 @@
 
 #include "console/keyboard.h"
 #include "platform/console/memory_console.h"
+#include "platform/console/terminal_console.h"
+#include "platform/system/files.h"
 #include "settings/session.h"
 #include "support/run_state.h"
 #include "support/scratch.h"
@@ -338,6 +344,40 @@ TEST_F(WindowsTest, AStackFileRemovedUnderAnOpenWindowResetsThePop) {
   // The next push starts a new file.
   PushWindow(1, 1, 1, 2);
   EXPECT_EQ(Stack().size(), 4u + 29);
+}
+
+// The window stack is a temporary file: a signal that ends the program
+// while windows are open takes it away (the terminal console's handlers
+// remove it), and a stack emptied by its last pop is no longer registered.
+TEST_F(WindowsTest, TheStackFileGoesWhenASignalEndsTheProgram) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(signal_number);
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::string error;
+      auto terminal = platform::TerminalConsole::OpenOn(slave, error);
+      if (terminal == nullptr) _exit(99);
+      PushWindow(2, 2, 5, 20);
+      PushWindow(3, 3, 4, 10);
+      if (!StackExists()) _exit(97);
+      raise(signal_number);
+      _exit(98);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_FALSE(StackExists());
+    close(master);
+    close(slave);
+  }
+  PushWindow(2, 2, 5, 20);
+  PopWindow();
+  scratch_.Write("WinPush.tmp", "not ours any more");
+  platform::RemoveTemporaryFiles();
+  EXPECT_TRUE(StackExists());
 }
 
 }  // namespace

@@ -39,16 +39,23 @@ constexpr int16_t kLockNoWait = 2;
 struct LanguageTexts {
   const char* stop_prefix;
   const char* locked;
+  // A data file whose records are not those of its dictionary:
+  // mismatch_prefix + file + mismatch_middle + dictionary.
+  const char* mismatch_prefix;
+  const char* mismatch_middle;
 };
 
 // UTF-8 here, CP850 once passed through Cp850().
 constexpr PerLanguage<LanguageTexts> kTexts = {{
-    {"NO ES POT ACCEDIR AL FITXER ", "FITXER BLOQUEJAT. ESPEREU UN MOMENT."},
-    {"NO SE PUEDE ACCEDER AL FICHERO ",
-     "FICHERO BLOQUEADO. ESPERE UN MOMENTO."},
+    {"NO ES POT ACCEDIR AL FITXER ", "FITXER BLOQUEJAT. ESPEREU UN MOMENT.",
+     "EL FITXER ", " NO CORRESPON AL SEU DICCIONARI "},
+    {"NO SE PUEDE ACCEDER AL FICHERO ", "FICHERO BLOQUEADO. ESPERE UN MOMENTO.",
+     "EL FICHERO ", " NO CORRESPONDE A SU DICCIONARIO "},
     {"NOM SE PODE ACEDER AO FICHEIRO ",
-     "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO."},
-    {"NON SE PÊT ACCEDIR ATH FICH╚R ", "FICH╚R BLOQUEJAT. ESPERATZ UN MOMENT."},
+     "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.", "O FICHEIRO ",
+     " NON CORRESPONDE AO SEU DICIONARIO "},
+    {"NON SE PÊT ACCEDIR ATH FICH╚R ", "FICH╚R BLOQUEJAT. ESPERATZ UN MOMENT.",
+     "ETH FICHÈR ", " NON CORRESPON AD ETH SON DICCIONARI "},
 }};
 
 const LanguageTexts& TextsForSession() {
@@ -219,30 +226,45 @@ SplitName SplitFileName(const std::string& name) {
   return split;
 }
 
-// The creation specification of a dictionary file (2-byte length, then
-// the file description) in a blank-filled buffer. A missing or short file
-// leaves blanks, which the record manager refuses.
-DataBuffer ReadDictionary(const std::string& suite_path) {
-  DataBuffer buffer;
-  buffer.fill(' ');
+// The dictionary of a data file: RootDir + "ddf\" + base name + ".xdf".
+std::string DictionaryPath(const SplitName& split) {
+  return Session().root_dir + "ddf\\" + split.base + ".xdf";
+}
+
+// The file description a dictionary file holds (after its 2-byte length),
+// as much of it as the file has and the length word asks for (at most a
+// data buffer); empty when the file cannot be read (missing, a folder) or
+// is too short for the length word.
+std::string DictionarySpecification(const std::string& suite_path) {
   std::string bytes;
   const platform::ReadStatus status =
       platform::ReadWholeFile(suite_path, 2 + kDataBufferSize, bytes);
-  if (status != platform::ReadStatus::kOk &&
-      status != platform::ReadStatus::kTooLarge) {
-    return buffer;
+  if ((status != platform::ReadStatus::kOk &&
+       status != platform::ReadStatus::kTooLarge) ||
+      bytes.size() < 2) {
+    return "";
   }
-  if (bytes.size() < 2) return buffer;
   const int length = le::LoadI16(bytes.data());
   size_t count = std::min<size_t>(std::max(length, 0), kDataBufferSize);
   count = std::min(count, bytes.size() - 2);
-  std::memcpy(buffer.data(), bytes.data() + 2, count);
+  return bytes.substr(2, count);
+}
+
+// The creation specification of a dictionary file in a blank-filled
+// buffer. A missing or short file leaves blanks, which the record manager
+// refuses.
+DataBuffer ReadDictionary(const std::string& suite_path) {
+  DataBuffer buffer;
+  buffer.fill(' ');
+  const std::string spec = DictionarySpecification(suite_path);
+  std::memcpy(buffer.data(), spec.data(), spec.size());
   return buffer;
 }
 
-void FatalStop(const std::string& file_name, int16_t& status) {
-  std::string message = Cp850(TextsForSession().stop_prefix) + file_name +
-                        " (" + std::to_string(status) + ")";
+// Shows `message` as the program's last word and ends it (see
+// OpenDataFile). Without a terminal (the batch run) the message goes to the
+// unattended notice instead of a window that would wait for a key.
+void StopWithMessage(const std::string& message, int16_t& status) {
   if (UnattendedNotice() != nullptr) {
     CloseAllDataFiles(status);
     UnattendedNotice()(message);
@@ -261,8 +283,27 @@ void FatalStop(const std::string& file_name, int16_t& status) {
   StopHandler()();
 }
 
-// Opens the file in `slot`, creating it from its dictionary when missing.
-int16_t OpenOrCreate(FileSlot& slot, const SplitName& split) {
+void FatalStop(const std::string& file_name, int16_t& status) {
+  StopWithMessage(Cp850(TextsForSession().stop_prefix) + file_name + " (" +
+                      std::to_string(status) + ")",
+                  status);
+}
+
+// A file whose records are not those its dictionary describes would be
+// read with the wrong layout (another file copied in its place, a file of
+// an older version): it is refused. A file without a dictionary that
+// describes records completely is taken as it is.
+bool MatchesDictionary(FileSlot& slot, const SplitName& split) {
+  const std::string spec = DictionarySpecification(DictionaryPath(split));
+  const std::span<const uint8_t> described(
+      reinterpret_cast<const uint8_t*>(spec.data()), spec.size());
+  if (!DescribesRecords(described)) return true;
+  return SameRecordLayout(FileStatistics(slot), described);
+}
+
+// Opens the file in `slot`, creating it from its dictionary when missing
+// (`created` tells).
+int16_t OpenOrCreate(FileSlot& slot, const SplitName& split, bool& created) {
   std::string full = split.directory + split.base + split.extension;
   if (full.size() + 1 > kKeyBufferSize) return kStatusInvalidFileName;
   std::array<uint8_t, kKeyBufferSize> name;
@@ -271,7 +312,16 @@ int16_t OpenOrCreate(FileSlot& slot, const SplitName& split) {
   name[full.size()] = 0;
 
   const std::string owner = DataOwnerName();
-  bool created = false;
+  created = false;
+  // While another station holds the file, the screen says so from the
+  // first wait on (it would otherwise stay blank until the file is free).
+  bool box_shown = false;
+  struct RemoveBox {
+    bool& shown;
+    ~RemoveBox() {
+      if (shown) PopWindow();
+    }
+  } remove_box{box_shown};
   for (;;) {
     DataBuffer data{};
     std::memcpy(data.data(), owner.data(), owner.size());
@@ -279,13 +329,15 @@ int16_t OpenOrCreate(FileSlot& slot, const SplitName& split) {
     int16_t status = Call(rm::kOpOpen, slot, data.data(), data_length,
                           name.data(), kKeyBufferSize, 0);
     if (status == rm::kStatusFileLocked) {
+      if (!box_shown) {
+        box_shown = MessageBox(24, Cp850(TextsForSession().locked));
+      }
       platform::SleepMilliseconds(kOpenRetryMilliseconds);
       continue;
     }
     // A file still missing right after its creation is not created again.
     if (status != rm::kStatusFileNotFound || created) return status;
-    DataBuffer specification =
-        ReadDictionary(Session().root_dir + "ddf\\" + split.base + ".xdf");
+    DataBuffer specification = ReadDictionary(DictionaryPath(split));
     uint32_t spec_length = kDataBufferSize;
     status = Call(rm::kOpCreate, slot, specification.data(), spec_length,
                   name.data(), kKeyBufferSize, -1);
@@ -328,10 +380,20 @@ void OpenDataFile(int16_t handle, const std::string& file_name,
   slot.record_area = record_area;
   slot.area_size = record_area == nullptr ? 0 : area_size;
 
-  status = OpenOrCreate(slot, SplitFileName(file_name));
+  const SplitName split = SplitFileName(file_name);
+  bool created = false;
+  status = OpenOrCreate(slot, split, created);
   if (status != rm::kStatusOk) {
     ClearSlot(slot);  // nothing was opened
     FatalStop(file_name, status);
+    return;
+  }
+  // A file just made from its dictionary is what the dictionary says.
+  if (!created && !MatchesDictionary(slot, split)) {
+    const LanguageTexts& texts = TextsForSession();
+    StopWithMessage(Cp850(texts.mismatch_prefix) + file_name +
+                        Cp850(texts.mismatch_middle) + DictionaryPath(split),
+                    status);
     return;
   }
   int16_t key_length = 0;
@@ -461,6 +523,17 @@ void SetLockMode(int16_t handle, const std::string& commands, int16_t& status) {
         break;
     }
   }
+}
+
+bool IsNothingMore(int16_t status) {
+  return status == rm::kStatusEndOfFile || status == rm::kStatusKeyNotFound;
+}
+
+void StopOnReadFailure(int16_t handle, int16_t status) {
+  FileSlot* slot = SlotAt(FindFileSlot(handle));
+  const std::string name =
+      slot != nullptr ? slot->file_name : std::to_string(handle);
+  FatalStop(name, status);
 }
 
 std::string CurrentKeyImage(int16_t handle) {

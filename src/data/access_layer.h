@@ -42,6 +42,18 @@ int32_t RecordPosition(int16_t handle, int32_t position);
 // + save, - restore.
 void SetLockMode(int16_t handle, const std::string& commands, int16_t& status);
 
+// True for the record manager's answers that mean "nothing more" to a
+// reading loop: end of file (9) and key not found (4). With success (0)
+// these are the only outcomes of a read that are not a failure.
+bool IsNothingMore(int16_t status);
+
+// Shows the stop message for the file open on `handle` with `status` (the
+// file as it was named at open, or the handle's number when it is not
+// open) and ends the program as a failed open does: a key press, the files
+// closed, exit code 0. For a read that failed where the caller cannot go
+// on without giving a wrong result.
+void StopOnReadFailure(int16_t handle, int16_t status);
+
 // Key image of the file's current key value; "" when not open.
 std::string CurrentKeyImage(int16_t handle);
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "data/access_layer.h"
 #include "data/data_files.h"
 #include "data/data_server.h"
+#include "data/file_table.h"
 #include "platform/console/memory_console.h"
 #include "platform/recordmanager/record_manager.h"
 #include "settings/session.h"
@@ -196,6 +198,43 @@ TEST_F(AccessLayerOnServer, AConnectionLostMidRunStopsWithTheStatus) {
   EXPECT_EQ(RecordPosition(kCobramHandle, 1), rm::kStatusConnectionLost);
   EXPECT_EQ(g_stops, 1);
   EXPECT_NE(g_screen.find("CobramH (95)"), std::string::npos) << g_screen;
+}
+
+// A table whose records are not those its dictionary describes (another
+// file's table put in its place) is refused at open, as a swapped file is:
+// the server's stat gives the creation specification the table was made
+// with.
+TEST_F(AccessLayerOnServer, ATableThatIsNotWhatItsDictionarySaysIsRefused) {
+  UseServer(server_.conninfo);
+  OpenAllDataFiles();
+  ASSERT_EQ(g_stops, 0) << g_screen;
+  int16_t status = 0;
+  CloseAllDataFiles(status);
+  {
+    std::unique_ptr<rm::RecordManager> administrator =
+        rm::MakePostgresRecordManager(*InstallationServer(scratch_.path()));
+    ASSERT_EQ(
+        administrator->ReplaceFiles({{scratch_.path() + "DADES\\PropietH.dat",
+                                      scratch_.path() + "DADES\\CobramH.dat"}}),
+        rm::kStatusOk);
+  }
+  std::vector<uint8_t> area(kCobramLength);
+  OpenDataFile(kCobramHandle, scratch_.path() + "DADES\\CobramH", area.data(),
+               area.size(), status);
+  EXPECT_EQ(g_stops, 1);
+  std::string words;  // the message, its lines joined
+  for (char ch : g_screen) {
+    const bool blank =
+        ch == ' ' || ch == '\n' || static_cast<unsigned char>(ch) >= 128;
+    if (!blank) words += ch;
+    if (blank && !words.empty() && words.back() != ' ') words += ' ';
+  }
+  EXPECT_NE(words.find("EL FITXER " + scratch_.path() +
+                       "DADES\\CobramH NO CORRESPON AL SEU DICCIONARI " +
+                       scratch_.path() + "ddf\\CobramH.xdf"),
+            std::string::npos)
+      << g_screen;
+  EXPECT_LE(FindFileSlot(kCobramHandle), 0);
 }
 
 }  // namespace

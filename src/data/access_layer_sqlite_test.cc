@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,80 @@ TEST_F(AccessLayerOnSqlite, AMissingDictionaryStopsWithTheCreationsStatus) {
   EXPECT_NE(g_screen.find("PagamH (2)"), std::string::npos) << g_screen;
   EXPECT_FALSE(scratch_.Exists("DADES/PagamH.dat"));
   EXPECT_LE(FindFileSlot(kPagamHandle), 0);
+}
+
+// A dictionary that is a folder is no dictionary: the file cannot be
+// created and the program stops with the creation's status (it must never
+// abort on it).
+TEST_F(AccessLayerOnSqlite, ADictionaryThatIsAFolderStopsWithAMessage) {
+  WriteDictionaries();
+  std::filesystem::remove(scratch_.path() + "ddf/PagamH.xdf");
+  std::filesystem::create_directories(scratch_.path() + "ddf/PagamH.xdf");
+  std::vector<uint8_t> area(kPagamLength);
+  int16_t status = -1;
+  OpenDataFile(kPagamHandle, scratch_.path() + "DADES\\PagamH", area.data(),
+               area.size(), status);
+  EXPECT_EQ(g_stops, 1);
+  EXPECT_NE(g_screen.find("PagamH (2)"), std::string::npos) << g_screen;
+  EXPECT_FALSE(scratch_.Exists("DADES/PagamH.dat"));
+}
+
+// A data file whose records are not those its dictionary describes (another
+// file copied over it) is refused at open with a message naming it; files
+// that match, and files without a dictionary, open.
+TEST_F(AccessLayerOnSqlite, AFileThatIsNotWhatItsDictionarySaysIsRefused) {
+  WriteDictionaries();
+  OpenAllDataFiles();
+  ASSERT_EQ(g_stops, 0);
+  int16_t status = 0;
+  CloseAllDataFiles(status);
+  const std::string data = scratch_.path() + "DADES/";
+  std::filesystem::copy_file(data + "PropietH.dat", data + "CobramH.dat",
+                             std::filesystem::copy_options::overwrite_existing);
+  // Same record length, other keys: THRebut's key is 1 byte, CobramH's 8.
+  scratch_.Write("ddf/Other.xdf", [] {
+    std::string spec = testing::MakeStatistics(24, 1, {{8, 0}});
+    return std::string{static_cast<char>(spec.size()), 0} + spec;
+  }());
+  std::filesystem::copy_file(data + "THRebut.dat", data + "Other.dat");
+
+  const struct {
+    int16_t handle;
+    const char* name;
+    size_t length;
+  } cases[] = {{kCobramHandle, "CobramH", kCobramLength}, {901, "Other", 24}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_stops = 0;
+    std::vector<uint8_t> area(c.length);
+    OpenDataFile(c.handle, scratch_.path() + "DADES\\" + c.name, area.data(),
+                 area.size(), status);
+    EXPECT_EQ(g_stops, 1);
+    std::string words;  // the message, its lines joined
+    for (char ch : g_screen) {
+      const bool blank =
+          ch == ' ' || ch == '\n' || static_cast<unsigned char>(ch) >= 128;
+      if (!blank) words += ch;
+      if (blank && !words.empty() && words.back() != ' ') words += ' ';
+    }
+    EXPECT_NE(words.find(std::string("EL FITXER ") + scratch_.path() +
+                         "DADES\\" + c.name +
+                         " NO CORRESPON AL SEU "
+                         "DICCIONARI " +
+                         scratch_.path() + "ddf\\" + c.name + ".xdf"),
+              std::string::npos)
+        << g_screen;
+    EXPECT_LE(FindFileSlot(c.handle), 0);
+  }
+
+  // Without its dictionary the file is taken as it is.
+  std::filesystem::remove(scratch_.path() + "ddf/Other.xdf");
+  g_stops = 0;
+  std::vector<uint8_t> area(24);
+  OpenDataFile(901, scratch_.path() + "DADES\\Other", area.data(), area.size(),
+               status);
+  EXPECT_EQ(g_stops, 0);
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -148,9 +148,20 @@ TEST_F(AccessLayerTest, OpenSetsTheKeyAndRecordLengthAndRetriesLockedFiles) {
   manager_.QueueStatus(rm::kOpOpen, rm::kStatusFileLocked);
   std::vector<uint8_t> area(30);
   int16_t status = -1;
+  // While the file is held elsewhere the screen says so, from the first
+  // wait on; the message goes once the file opens.
+  std::vector<bool> message_shown;
+  rm::TEST_SetSleeper([&](int ms) {
+    waits_.push_back(ms);
+    message_shown.push_back(
+        console_.ScreenContains(Cp850("FITXER BLOQUEJAT. ESPEREU UN MOMENT.")));
+  });
   OpenDataFile(700, "DADES\\X", area.data(), area.size(), status);
   EXPECT_EQ(status, 0);
   EXPECT_THAT(waits_, ElementsAre(3000, 3000));
+  EXPECT_THAT(message_shown, ElementsAre(true, true));
+  EXPECT_FALSE(console_.ScreenContains(Cp850("FITXER BLOQUEJAT")));
+  EXPECT_EQ(WindowDepth(), 0);
   EXPECT_EQ(manager_.CallsOf(rm::kOpOpen).size(), 3u);
   EXPECT_EQ(g_stops, 0);
   EXPECT_EQ(console_.beeps(), 0);

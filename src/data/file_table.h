@@ -21,7 +21,7 @@ constexpr size_t kKeyBufferSize = 255;
 
 struct FileSlot {
   int16_t handle = 0;     // 0: the slot is free
-  std::string file_name;  // as the caller named it, for the stop message
+  std::string file_name;  // as the caller named it at open, for messages
   std::array<uint8_t, platform::kPositionBlockSize + 1> position_block{};
   uint8_t* record_area = nullptr;
   size_t area_size = 0;       // bytes the caller's area holds

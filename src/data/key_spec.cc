@@ -12,6 +12,7 @@ namespace tarnevos {
 namespace {
 
 struct Segment {
+  uint16_t position = 0;
   uint16_t length = 0;
   uint16_t flags = 0;
 };
@@ -25,10 +26,11 @@ std::optional<uint16_t> U16At(std::span<const uint8_t> buffer, size_t offset) {
 std::optional<Segment> SegmentAt(std::span<const uint8_t> statistics,
                                  size_t index) {
   size_t base = kStatisticsHeaderSize + kSegmentSpecSize * index;
+  auto position = U16At(statistics, base);
   auto length = U16At(statistics, base + 2);
   auto flags = U16At(statistics, base + 4);
-  if (!length || !flags) return std::nullopt;
-  return Segment{*length, *flags};
+  if (!position || !length || !flags) return std::nullopt;
+  return Segment{*position, *length, *flags};
 }
 
 // Only the low byte of the flags says whether another segment follows.
@@ -72,6 +74,41 @@ size_t SegmentCount(const std::vector<std::vector<Segment>>& keys) {
 }
 
 }  // namespace
+
+bool DescribesRecords(std::span<const uint8_t> specification) {
+  bool complete = false;
+  const auto keys = KeySegments(specification, complete);
+  return complete && RecordLengthOf(specification) > 0 && !keys.empty();
+}
+
+bool SameRecordLayout(std::span<const uint8_t> statistics,
+                      std::span<const uint8_t> specification) {
+  // The flags that decide where a key's bytes are and how they order.
+  constexpr uint16_t kLayoutFlags =
+      kSegmentBinary | kSegmentContinues | kSegmentCollated;
+  if (RecordLengthOf(statistics) == 0 ||
+      RecordLengthOf(statistics) != RecordLengthOf(specification) ||
+      NumberOfKeys(statistics) != NumberOfKeys(specification)) {
+    return false;
+  }
+  bool complete_file = false;
+  bool complete_spec = false;
+  const auto file_keys = KeySegments(statistics, complete_file);
+  const auto spec_keys = KeySegments(specification, complete_spec);
+  if (!complete_file || !complete_spec) return false;
+  for (size_t k = 0; k < file_keys.size(); ++k) {
+    if (file_keys[k].size() != spec_keys[k].size()) return false;
+    for (size_t s = 0; s < file_keys[k].size(); ++s) {
+      const Segment& a = file_keys[k][s];
+      const Segment& b = spec_keys[k][s];
+      if (a.position != b.position || a.length != b.length ||
+          (a.flags & kLayoutFlags) != (b.flags & kLayoutFlags)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 int32_t RecordLengthOf(std::span<const uint8_t> statistics) {
   return U16At(statistics, 0).value_or(0);

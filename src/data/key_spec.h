@@ -35,6 +35,19 @@ int32_t RecordLengthOf(std::span<const uint8_t> statistics);
 // Sum of the segment lengths of `key_number`; 0 when the file has no such
 // key (negative or not below the number of keys).
 int16_t KeyLengthOf(std::span<const uint8_t> statistics, int key_number);
+// True when a creation specification (or statistics buffer) is long
+// enough for its own layout: a record length, at least one key, and every
+// segment its keys announce.
+bool DescribesRecords(std::span<const uint8_t> specification);
+
+// True when a file's statistics and a creation specification (a
+// dictionary's) describe the same records: the same record length, the
+// same keys made of segments at the same positions, of the same lengths,
+// binary, continued and collated alike. Page size, duplicates and other
+// flags may differ. False when either buffer ends inside its own layout.
+bool SameRecordLayout(std::span<const uint8_t> statistics,
+                      std::span<const uint8_t> specification);
+
 // Key image of `key_value` taken as a value of key `key_number`.
 std::string KeyImageOf(std::span<const uint8_t> statistics, int key_number,
                        std::string key_value);

@@ -67,12 +67,15 @@ class BrowseFile {
       : path_(Session().tmp_dir + kBrowseFileName), writable_(fresh) {
     file_ = platform::OpenFile(
         path_, fresh ? platform::OpenMode::kCreate : platform::OpenMode::kRead);
+    // Even a file read as prepared by someone else goes with the list.
+    platform::RegisterTemporaryFile(path_);
     if (file_ != nullptr && !fresh) {
       size_ = std::clamp<int64_t>(file_->Size(), 0, kMaxFileEnd - 1);
     }
   }
   ~BrowseFile() {
     file_.reset();
+    platform::ForgetTemporaryFile(path_);
     platform::Files().Remove(path_);
   }
   BrowseFile(const BrowseFile&) = delete;

@@ -7,8 +7,9 @@
 // administrator's identification; the root directory made current (when
 // set; the files are named from RootDir anyway, so a directory that cannot
 // be entered changes nothing else); the program identifier; the terminal;
-// the form file; the report's work tables; the six data files; the
-// letterhead mode and fee rates; the report loop; the data files closed.
+// the form file (and a check that no settings or language file was found
+// oversized); the report's work tables; the six data files; the letterhead
+// mode and fee rates; the report loop; the data files closed.
 // Every way out from there on ends with exit code 0 and the terminal given
 // back.
 //
@@ -39,6 +40,7 @@
 #include "report/form_file.h"
 #include "report/report_form.h"
 #include "report/settlement.h"
+#include "settings/ini_reader.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "util/codepage.h"
@@ -147,17 +149,24 @@ int main(int argc, char** argv) {
   InstallHotKeyScreens();
   InstallReportHooks();
 
-  std::string form_error;
-  const bool forms_read = ReadFormFile(&form_error);
-  if (forms_read) {
+  // The form file is needed to show anything; a settings or language file
+  // found oversized (read as missing so far) is named before any report
+  // could be made with defaults the operator did not choose.
+  std::string stop_error;
+  bool ready = ReadFormFile(&stop_error);
+  if (ready && !OversizedFile().empty()) {
+    ready = false;
+    stop_error = OversizedFileMessage(OversizedFile());
+  }
+  if (ready) {
     RunSettlementReport();
   } else {
-    ShowStopMessage(form_error);
+    ShowStopMessage(stop_error);
   }
 
   // Give the terminal back before anything more is printed.
   platform::SetConsole(nullptr);
   terminal.reset();
-  if (!forms_read) PrintToStandardError(form_error);
+  if (!ready) PrintToStandardError(stop_error);
   return 0;
 }

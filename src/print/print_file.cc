@@ -253,6 +253,14 @@ void SetPrintFailureReporter(PrintFailureReporter reporter) {
 
 PrintOutcome LastPrintOutcome() { return State().outcome; }
 
+void DiscardPrintFile() {
+  PrintState& state = State();
+  state.file.reset();
+  state.write_failed = false;
+  state.unusable = true;
+  if (!state.path.empty()) platform::Files().Remove(state.path);
+}
+
 int16_t PrintLine() { return State().line; }
 int16_t PrintColumn() { return State().column; }
 int16_t PrintPageLength() { return State().page_length; }

@@ -23,6 +23,10 @@ void PrintJustify(std::string& code);
 void PrintText(int16_t column, std::string_view text, int16_t line_feeds);
 // Starts ExeDir + "KELPRINT" and waits for it, handing the terminal over.
 void RunPrintProgram();
+// Abandons the report being written: closes the print file and removes it,
+// so that nothing is left that looks like a finished report, and makes a
+// following RunPrintProgram do nothing until the next OpenPrintFile.
+void DiscardPrintFile();
 
 // Where the two print failures (a print file that cannot be written, a
 // print program that cannot be started) are told: by default a message box

@@ -31,6 +31,8 @@ enum class Problem {
   kValueRange,
   kLookupCount,
   kExtraRecords,
+  kMissingForms,
+  kMissingLookups,
 };
 
 // Messages in Catalan, Spanish, Galician and Aranese.
@@ -80,6 +82,13 @@ constexpr std::pair<Problem, Phrase> kReasons[] = {
       "REGISTROS SOBRANTES TRAS 0 CONSULTAS",
       "REXISTROS SOBRANTES TRAS 0 CONSULTAS",
       "REGISTRES DE MÉS DARRÈR 0 CONSULTES"}},
+    {Problem::kMissingForms,
+     {"HI FALTEN FORMULARIS DE LA CAPÇALERA",
+      "FALTAN FORMULARIOS DE LA CABECERA", "FALTAN FORMULARIOS DA CABECEIRA",
+      "I MANQUEN FORMULARIS DERA CAPÇALERA"}},
+    {Problem::kMissingLookups,
+     {"HI FALTEN CONSULTES", "FALTAN CONSULTAS", "FALTAN CONSULTAS",
+      "I MANQUEN CONSULTES"}},
 };
 
 std::string InLanguage(const Phrase& phrase) {
@@ -128,10 +137,13 @@ class FormFileParser {
   bool Parse(FormTables& tables) {
     if (!StartRecord()) return Fail(Problem::kNoHeader);
     if (!ReadHeader(tables)) return false;
+    // Every form the header announces must be there: a form that was never
+    // read has no keys and no fields, and the screen could not show it.
     for (int f = 1; f <= tables.form_count; ++f) {
-      if (!StartRecord()) return true;  // ended early
+      if (!StartRecord()) return FailAtEnd(Problem::kMissingForms);
       if (!ReadForm(tables, f)) return false;
     }
+    // A file without a lookup section has no lookups.
     if (!StartRecord()) return true;
     if (!ReadNumber(tables.lookup_count, 0, kMaxLookupCount,
                     Problem::kLookupCount)) {
@@ -141,7 +153,7 @@ class FormFileParser {
     tables.lookup_text.assign(tables.lookup_count + 1, "");
     if (tables.lookup_count == 0) return NothingMoreFollows();
     for (int k = 1; k <= tables.lookup_count; ++k) {
-      if (!StartRecord()) return true;
+      if (!StartRecord()) return FailAtEnd(Problem::kMissingLookups);
       if (!ReadLookup(tables, k)) return false;
     }
     return true;
@@ -160,6 +172,14 @@ class FormFileParser {
     } else {
       line_ = value_line_ > 0 ? value_line_ : reader_.line();
     }
+    return false;
+  }
+
+  // A file that ends where a record is due: reported at the line where
+  // the record should start.
+  bool FailAtEnd(Problem problem) {
+    problem_ = problem;
+    line_ = reader_.line();
     return false;
   }
 

@@ -37,14 +37,16 @@ std::string FormFilePath();
 // form 1 (cut-off date = the working date, first community 1, first unit 0,
 // last community 999, last unit 999, copies 1).
 //
-// A file that ends between records keeps what was read. Returns false when
-// the file cannot be read or breaks the rules of its layout (no header,
-// FormCount below 1 or absurdly large, a field count above MaxFields, a
-// text where a number is due, a file ending inside a record, records after
-// a lookup count of 0, values outside the bounds above); then the tables
-// are left empty and `error` (when given) receives a message in the
-// session's language naming the file and, for a malformed file, the line.
-// A file written in UTF-8 is converted to CP850 first (TextFileToCp850).
+// Returns false when the file cannot be read or breaks the rules of its
+// layout (no header, FormCount below 1 or absurdly large, a field count
+// above MaxFields, a text where a number is due, a file ending inside a
+// record or before every form of the header or every lookup of the lookup
+// count was read, records after a lookup count of 0, values outside the
+// bounds above); then the tables are left empty and `error` (when given)
+// receives a message in the session's language naming the file and, for a
+// malformed file, the line. A file that ends after its last form, without
+// a lookup section, has no lookups. A file written in UTF-8 is converted
+// to CP850 first (TextFileToCp850).
 bool ReadFormFile(std::string* error = nullptr);
 
 // The same over the contents of a form file already in memory; `file_name`

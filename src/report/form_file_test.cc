@@ -205,15 +205,51 @@ TEST_F(FormFileTest, CommentsAreSkippedOnlyAtRecordStarts) {
   EXPECT_EQ(Forms().form_count, 0);  // nothing half-read is kept
 }
 
-TEST_F(FormFileTest, AFileEndingBetweenRecordsKeepsWhatWasRead) {
+// A file cut short before every form of its header, or every lookup of its
+// count, was read is refused: a form that was never read has no keys and
+// no fields, and the report loop could not show it. Only the lookup
+// section as a whole may be left out.
+TEST_F(FormFileTest, AFileEndingBeforeItsAnnouncedFormsIsRefused) {
   root_.Write("FORMS/TARNEVOS.KPN",
-              "3,2\r\n\"d\",1,0,0,0,0,0\r\n4,5,A,3,0,0,0,2,0,\"\"\r\n");
+              "1,2\r\n\"d\",1,0,0,0,0,0\r\n4,5,A,3,0,0,0,2,0,\"\"\r\n");
   ASSERT_TRUE(ReadFormFile());
-  EXPECT_EQ(Forms().form_count, 3);
   EXPECT_EQ(Field(1, 1).row, 4);
-  EXPECT_EQ(Form(2).field_count, 0);
-  EXPECT_EQ(Form(3).key_list, "");
   EXPECT_EQ(Forms().lookup_count, 0);
+
+  const struct {
+    std::string contents;
+    int line;
+  } cases[] = {
+      {"2,10", 1},
+      {"2,10\r\n", 2},
+      {"3,2\r\n\"d\",1,0,0,0,0,0\r\n4,5,A,3,0,0,0,2,0,\"\"\r\n", 4},
+      {"1,2\r\n\"d\",0,0,0,0,0,0\r\n2\r\n1,0,1,1,9,9,0,T,0\r\n' end\r\n", 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.contents);
+    root_.Write("FORMS/TARNEVOS.KPN", c.contents);
+    std::string error;
+    EXPECT_FALSE(ReadFormFile(&error));
+    EXPECT_NE(error.find(Cp850("LÍNIA ") + std::to_string(c.line)),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find("HI FALTEN"), std::string::npos) << error;
+    EXPECT_EQ(Forms().form_count, 0);
+  }
+
+  // The demo's form file cut after any line from its header up to its
+  // last form record is refused.
+  const std::string demo =
+      AsInstalled(SourceFile("demo/root/FORMS/TARNEVOS.KPN"));
+  const size_t header = demo.find("\r\n2,10\r\n") + 2;
+  const size_t last_form = demo.find("\"d,1b\",1,0");
+  ASSERT_NE(header, std::string::npos);
+  ASSERT_NE(last_form, std::string::npos);
+  for (size_t cut = demo.find("\r\n", header) + 2; cut <= last_form + 1;
+       cut = demo.find("\r\n", cut) + 2) {
+    root_.Write("FORMS/TARNEVOS.KPN", demo.substr(0, cut));
+    EXPECT_FALSE(ReadFormFile()) << "cut at byte " << cut;
+  }
 }
 
 TEST_F(FormFileTest, TranslatesLabelsChoicesAndHeadings) {

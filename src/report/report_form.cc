@@ -19,6 +19,11 @@ ReportParameters& State() {
   return parameters;
 }
 
+bool& ReportRequested() {
+  static bool requested = false;
+  return requested;
+}
+
 std::string PieceOrZero(std::string_view text) {
   std::string trimmed = TrimBlanks(std::string(text));
   return trimmed.empty() ? std::string("0") : trimmed;
@@ -55,7 +60,16 @@ std::vector<LookupLayout> ReportLookupLayouts() {
 }  // namespace
 
 ReportParameters& Parameters() { return State(); }
-void TEST_ResetParameters() { State() = ReportParameters{}; }
+void TEST_ResetParameters() {
+  State() = ReportParameters{};
+  ReportRequested() = false;
+}
+
+bool TakeReportRequest() {
+  const bool requested = ReportRequested();
+  ReportRequested() = false;
+  return requested;
+}
 
 ReportParameters ParametersFromEntries(std::string_view cutoff_date,
                                        std::string_view first_community,
@@ -79,6 +93,7 @@ bool RangeInOrder(const ReportParameters& parameters) {
 
 int16_t CheckReportForm(int16_t form, KeyCode key) {
   if (form != kParameterForm || key == key::kEsc) return 0;
+  ReportRequested() = false;
   Parameters() = ParametersFromEntries(
       FieldValue(kCutoffField), FieldValue(kFirstCommunityField),
       FieldValue(kFirstUnitField), FieldValue(kLastCommunityField),
@@ -94,7 +109,9 @@ int16_t CheckReportForm(int16_t form, KeyCode key) {
   FormScreen(confirmation_form, closing);
   const std::string answer =
       TrimRightBlanks(Field(kConfirmationForm, kConfirmationField).value);
-  return answer == kConfirmedAnswer ? 0 : 1;
+  if (answer != kConfirmedAnswer) return 1;
+  ReportRequested() = true;
+  return 0;
 }
 
 void SetParameterDefaults() {

@@ -68,7 +68,13 @@ bool RangeInOrder(const ReportParameters& parameters);
 // The form check: form 1 closed with any key but Esc turns its fields into
 // Parameters() and, when the range is in order, asks for confirmation on
 // form 2. Returns 0 to let the form close, 1 to keep the operator in it.
+// Only a confirmation asks for a report (see TakeReportRequest).
 int16_t CheckReportForm(int16_t form, KeyCode key);
+
+// True once after the operator confirmed a report on form 2; the request
+// is used up by asking. A form 1 that closed for any other reason (Esc, or
+// a form without a field to edit, which closes at once) asked for none.
+bool TakeReportRequest();
 
 // Form 1's fields start with the working date as cut-off date, the widest
 // range of communities and units, one copy, and no statements.

@@ -45,6 +45,28 @@ int64_t RoundedAmount(long double value) {
   return ToAmount(RoundHalfEven(value));
 }
 
+// Set when a read of the current report failed: the report is abandoned
+// and nothing more is read or printed.
+bool& ReportAbandoned() {
+  static bool abandoned = false;
+  return abandoned;
+}
+
+// True when `status` ends a read as the report expects: success, end of
+// file or key not found. Any other answer is a failed read, and the figures
+// would be wrong in silence: the print file is discarded (nothing that
+// looks like a finished report is left) and the program stops with the
+// data file's stop message.
+bool ReadAsExpected(int16_t handle, int16_t status) {
+  if (status == 0 || IsNothingMore(status)) return true;
+  if (!ReportAbandoned()) {
+    ReportAbandoned() = true;
+    DiscardPrintFile();
+    StopOnReadFailure(handle, status);
+  }
+  return false;
+}
+
 const uint8_t* Finques() { return Areas().finques.data(); }
 const uint8_t* Propiet() { return Areas().propiet.data(); }
 
@@ -71,6 +93,7 @@ int16_t ReceiptClass(const std::string& key) {
   PutInt16(Areas().threbut.data(), field::kReceiptClass, kReceiptClassUnknown);
   int16_t status = 0;
   ReadByKey(kThRebutHandle, 0, key, 0, status);
+  if (!ReadAsExpected(kThRebutHandle, status)) return kReceiptClassUnknown;
   const int16_t receipt_class =
       GetInt16(Areas().threbut.data(), field::kReceiptClass);
   if (byte >= 0) {
@@ -137,6 +160,7 @@ void GatherCollections(SettlementWork& work, bool owns_number) {
     }
     StepRecords(kCobramHandle, 1, status);
   }
+  ReadAsExpected(kCobramHandle, status);
 }
 
 // Payments of the community up to the cut-off (no lower limit).
@@ -171,12 +195,16 @@ void GatherPayments(SettlementWork& work) {
         SumAmounts(work.community_expense_total, amount);
     StepRecords(kPagamHandle, 1, status);
   }
+  ReadAsExpected(kPagamHandle, status);
 }
 
 int ReadFeeColumn() {
   int16_t status = 0;
   ReadByKey(kFinDespHandle, 0, CommunityCode(), 0, status);
-  if (status != 0) return 1;
+  if (status != 0) {
+    ReadAsExpected(kFinDespHandle, status);
+    return 1;
+  }
   return FeeColumn(GetBytes(Areas().findesp.data(), field::kHeadings, 600));
 }
 
@@ -208,13 +236,14 @@ CommunitySettlement CommunityFigures(const SettlementWork& work) {
 void ListUnits(CommunitySettlement& settlement) {
   int16_t status = 0;
   ReadByKey(kPropietHandle, 0, settlement.code, 1, status);
-  while (status == 0 &&
+  while (status == 0 && !ReportAbandoned() &&
          GetBytes(Propiet(), field::kUnitCode, 2) == settlement.code) {
     if (InRange(CurrentUnitCode())) {
       settlement.units.push_back(ComputeUnitFigures());
     }
     StepRecords(kPropietHandle, 1, status);
   }
+  ReadAsExpected(kPropietHandle, status);
 }
 
 // The remainder and total lines: the community's figures, and those less
@@ -245,8 +274,10 @@ void ForEachCommunity(const std::function<void()>& each) {
   ReadByKey(kFinquesHandle, 0, first, 1, status);
   while (status == 0 && CommunityCode() <= last) {
     each();
+    if (ReportAbandoned()) return;
     StepRecords(kFinquesHandle, 1, status);
   }
+  ReadAsExpected(kFinquesHandle, status);
 }
 
 }  // namespace
@@ -260,7 +291,10 @@ SettlementWork& WorkTables() {
   return work;
 }
 
-void ResetWorkTables() { WorkTables() = SettlementWork{}; }
+void ResetWorkTables() {
+  WorkTables() = SettlementWork{};
+  ReportAbandoned() = false;
+}
 
 int UnitNumber(std::string_view unit_code) {
   const std::string digits = UnpackDigits(unit_code);
@@ -420,13 +454,15 @@ void GatherCommunityTotals() {
 
   int16_t status = 0;
   ReadByKey(kPropietHandle, 0, community, 1, status);
-  while (status == 0 && GetBytes(Propiet(), field::kUnitCode, 2) == community) {
+  while (status == 0 && !ReportAbandoned() &&
+         GetBytes(Propiet(), field::kUnitCode, 2) == community) {
     ++work.unit_count;
     work.column_expense[0] =
         SumAmounts(work.column_expense[0], -PreviousBalanceEntries());
     GatherCollections(work, ClaimUnitNumber(CurrentUnitCode()));
     StepRecords(kPropietHandle, 1, status);
   }
+  if (!ReadAsExpected(kPropietHandle, status)) return;
 
   work.fee = AdministratorFeeFigures(
       work.unit_count, GetInt32(Finques(), field::kMonthlyFee),
@@ -435,7 +471,7 @@ void GatherCommunityTotals() {
   work.column_expense[work.fee.column] = work.fee.total;
   work.community_expense_total = work.fee.total;
 
-  GatherPayments(work);
+  if (!ReportAbandoned()) GatherPayments(work);
 
   work.community_balance = SumAmounts(
       SumAmounts(work.community_collected_total, work.column_expense[0]),
@@ -480,13 +516,15 @@ CommunitySettlement SettleCommunity() {
            work.withholding_rate);
   GatherCommunityTotals();
   CommunitySettlement settlement = CommunityFigures(work);
-  ListUnits(settlement);
+  if (!ReportAbandoned()) ListUnits(settlement);
   FinishTotals(settlement);
   return settlement;
 }
 
 void ProcessCommunity(const SettlementSink& sink) {
   const CommunitySettlement settlement = SettleCommunity();
+  // A community whose figures could not all be read is not printed.
+  if (ReportAbandoned()) return;
   const int32_t copies =
       Parameters().copies == 0 ? settlement.unit_count : Parameters().copies;
   for (int32_t copy = 0; copy < copies; ++copy) {
@@ -508,11 +546,14 @@ void SettleCommunities(const SettlementSink& sink) {
 
 void ProduceReport(const SettlementSink& sink,
                    const std::function<void()>& before_printing) {
+  ReportAbandoned() = false;
   OpenPrintFile(Session().output_target);
   SelectCurrency("p");
   ReportCommunities(sink);
-  if (before_printing) before_printing();
+  if (before_printing && !ReportAbandoned()) before_printing();
   SelectCurrency("");
+  // An abandoned report's print file is gone and must not be printed.
+  if (ReportAbandoned()) return;
   ClosePrintFile();
   RunPrintProgram();
 }
@@ -524,7 +565,10 @@ void RunReport() {
     int16_t form = 1;
     KeyCode key = 0;
     FormScreen(form, key);
-    if (key == key::kEsc) return;
+    // Form 1 comes back without a confirmed report only when Esc left it,
+    // or when it has no field the operator could edit (it then closes at
+    // once, and showing it again would only close it again).
+    if (key == key::kEsc || !TakeReportRequest()) return;
     if (Parameters().statements) {
       TellStatementsOutcome(ProduceReportWithStatements(StatementsFolder()));
     } else {

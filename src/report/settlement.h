@@ -160,12 +160,17 @@ void RunReport();
 // community's settlement is also handed to `sink` when one is given, and
 // `before_printing` runs (still in the printer's currency) once the last
 // community is done, before the print program starts.
+//
+// A read that fails on the way (any status but success, end of file or key
+// not found) would leave wrong figures: the report is abandoned there, its
+// print file removed and the print program not started, and the program
+// stops with the data file's stop message (StopOnReadFailure).
 void ProduceReport(const SettlementSink& sink = nullptr,
                    const std::function<void()>& before_printing = nullptr);
 
 // Every community of the range settled and handed to `sink`, nothing
 // printed (checks of an installation read the figures the report would
-// print).
+// print). A failed read abandons it as it does the report.
 void SettleCommunities(const SettlementSink& sink);
 
 // Every community from the first two bytes of RangeFrom to the first two

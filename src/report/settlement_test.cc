@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -609,6 +610,121 @@ TEST_F(SettlementReportTest, LongCommunitiesBreakPagesAndRepeatTheHeadings) {
   }
 }
 
+// The SQLite engine, except that reads of records of one length fail with
+// an I/O error after so many of them got through.
+class FailingReads : public platform::RecordManager {
+ public:
+  FailingReads(uint32_t record_length, int16_t operation, int good_reads)
+      : engine_(platform::CurrentRecordManager()),
+        record_length_(record_length),
+        operation_(operation),
+        good_reads_(good_reads) {
+    platform::SetRecordManager(this);
+  }
+  ~FailingReads() override { platform::SetRecordManager(nullptr); }
+  int16_t Call(int16_t operation, uint8_t* block, uint8_t* data,
+               uint32_t* data_length, uint8_t* key, uint8_t key_length,
+               int8_t key_number) override {
+    if (operation == operation_ && *data_length == record_length_ &&
+        good_reads_-- <= 0) {
+      ++failures;
+      return platform::kStatusIoError;
+    }
+    return engine_.Call(operation, block, data, data_length, key, key_length,
+                        key_number);
+  }
+  int failures = 0;
+
+ private:
+  platform::RecordManager& engine_;
+  uint32_t record_length_;
+  int16_t operation_;
+  int good_reads_;
+};
+
+// Remembers the screen when the program beeps: a stop message is on it.
+class SnapshotConsole : public platform::MemoryConsole {
+ public:
+  void Beep() override {
+    MemoryConsole::Beep();
+    snapshot.clear();
+    for (int row = 1; row <= Rows(); ++row) snapshot += RowText(row) + "\n";
+  }
+  std::string snapshot;
+};
+
+int g_stops = 0;
+void RecordStop() { ++g_stops; }
+
+// The screen's words in one line: frames dropped, wrapped lines joined.
+std::string Words(const std::string& screen) {
+  std::string words;
+  for (char c : screen) {
+    const bool blank =
+        c == ' ' || c == '\n' || static_cast<unsigned char>(c) >= 128;
+    if (blank) {
+      if (!words.empty() && words.back() != ' ') words += ' ';
+    } else {
+      words += c;
+    }
+  }
+  return words;
+}
+
+// A read that fails in the middle of a report (neither success nor "nothing
+// more") stops with the data file's stop message: nothing further is
+// printed, the print file is removed and the print program is not started.
+TEST_F(SettlementReportTest, AReadErrorStopsTheReportWithTheStopMessage) {
+  AddCommunity(1, 30);
+  AddCommunity(5, 64);
+  data_.payments.push_back({5, PackedDate(2026, 10, 1), 1000, false, 1});
+  Install();
+  SnapshotConsole console;
+  platform::SetConsole(&console);
+  TEST_SetFatalStopHandler(RecordStop);
+  g_stops = 0;
+
+  const struct {
+    uint32_t record_length;
+    int16_t operation;
+    int good_reads;
+    const char* file;
+  } cases[] = {
+      {kPropietLength, platform::kOpGetNext, 57 + 30 * 2, "PropietH"},
+      {kPropietLength, platform::kOpGetGreaterOrEqual, 3, "PropietH"},
+      {kCobramLength, platform::kOpGetGreaterOrEqual, 40, "CobramH"},
+      {kPagamLength, platform::kOpGetGreaterOrEqual, 1, "PagamH"},
+      {kThRebutLength, platform::kOpGetEqual, 15, "THRebut"},
+      {kFinDespLength, platform::kOpGetEqual, 1, "FinDespH"},
+      {kFinquesLength, platform::kOpGetNext, 0, "FinquesH"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    dir_.Write("kelprint.tmp", "an older report");
+    FailingReads failing(c.record_length, c.operation, c.good_reads);
+    g_stops = 0;
+    programs_run_.clear();
+    Report(1, 0, 999, 999);
+    EXPECT_EQ(failing.failures, 1);
+    EXPECT_EQ(g_stops, 1);
+    EXPECT_NE(Words(console.snapshot)
+                  .find("NO ES POT ACCEDIR AL FITXER " + dir_.path() +
+                        "DADES\\" + c.file + " (2)"),
+              std::string::npos)
+        << console.snapshot;
+    EXPECT_TRUE(programs_run_.empty());
+    EXPECT_FALSE(dir_.Exists("kelprint.tmp"));
+    // The stop closed every file; the next case opens them again.
+    OpenAllDataFiles();
+  }
+  platform::SetConsole(nullptr);
+
+  // The same installation read without failures gives its report.
+  const auto lines = Report(1, 0, 999, 999);
+  EXPECT_EQ(programs_run_.size(), 1u);
+  EXPECT_EQ(Count(lines, "AJUST"), 2);
+}
+
 // The interactive loop, driven by scripted keys on the memory console.
 class ReportLoopTest : public SettlementReportTest {
  protected:
@@ -661,6 +777,40 @@ TEST_F(ReportLoopTest, RefusedConfirmationAndEscPrintNothing) {
   EXPECT_EQ(console_.PendingEvents(), 0u);
   EXPECT_TRUE(programs_run_.empty());
   EXPECT_FALSE(dir_.Exists("kelprint.tmp"));
+}
+
+// A form 1 without a field to edit closes at once: the loop then starts a
+// report only when the operator confirmed one on form 2, and ends when he
+// did not, instead of showing the form again and again.
+TEST_F(ReportLoopTest, NoReportIsStartedThatWasNotConfirmed) {
+  AddCommunity(1, 3);
+  Install();
+  ASSERT_TRUE(
+      ReadFormText("2,6\r\n"
+                   "\"d,1b\",1,0,0,0,0,0\r\n"
+                   "2,2,\"Nothing to edit\",0,0,0,4,0,0,\"\"\r\n"
+                   "\"d,1b\",1,0,10,20,14,60\r\n"
+                   "2,3,\"Print? \",1,0,0,0,0,0,\"|N,No|S,Si\"\r\n",
+                   "TARNEVOS.KPN"));
+  InstallReportHooks();
+  int runs = 0;
+  platform::TEST_SetProgramRunner(
+      [&runs](std::string_view, const std::vector<std::string>&) {
+        // The loop would start the print program for ever: stop it here.
+        if (++runs > 3) throw std::runtime_error("print program loop");
+        return platform::ProgramResult{true, 0, ""};
+      });
+  console_.PushKey(13);  // form 2 answered "N"
+  EXPECT_NO_THROW(RunReport());
+  EXPECT_EQ(runs, 0);
+  EXPECT_EQ(console_.PendingEvents(), 0u);
+
+  console_.PushKey('S');
+  console_.PushKey(13);  // confirmed: one report
+  console_.PushKey(27);  // then Esc on form 2: the loop ends
+  EXPECT_NO_THROW(RunReport());
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(console_.PendingEvents(), 0u);
 }
 
 }  // namespace

@@ -1,14 +1,19 @@
 #include "settings/ini_reader.h"
 
 #include "platform/system/files.h"
+#include "platform/system/paths.h"
 #include "platform/system/system.h"
+#include "settings/language.h"
+#include "settings/session.h"
 #include "util/codepage.h"
 
 namespace tarnevos {
 namespace {
 
-// Settings files are a few hundred bytes; what lies beyond this is not read.
-constexpr size_t kMaxSettingsFileBytes = 64 << 20;
+std::string& Oversized() {
+  static std::string path;
+  return path;
+}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -112,12 +117,31 @@ std::string ReadSetting(std::string_view file, std::string_view section,
   std::string contents;
   const platform::ReadStatus status =
       platform::ReadWholeFile(file, kMaxSettingsFileBytes, contents);
-  if (status != platform::ReadStatus::kOk &&
-      status != platform::ReadStatus::kTooLarge) {
-    return "";
-  }
+  if (status == platform::ReadStatus::kTooLarge) NoteOversizedFile(file);
+  if (status != platform::ReadStatus::kOk) return "";
   return ReadSettingFromText(TextFileToCp850(contents), section, key);
 }
+
+const std::string& OversizedFile() { return Oversized(); }
+
+void NoteOversizedFile(std::string_view suite_path) {
+  if (Oversized().empty()) Oversized() = std::string(suite_path);
+}
+
+std::string OversizedFileMessage(std::string_view suite_path) {
+  constexpr PerLanguage<const char*> kIncorrect = {
+      "FITXER INCORRECTE: ", "FICHERO INCORRECTO: ", "FICHEIRO INCORRECTO: ",
+      "FICHÈR INCORRÈCTE: "};
+  constexpr PerLanguage<const char*> kTooLarge = {
+      "ÉS MASSA GRAN", "ES DEMASIADO GRANDE", "É DEMASIADO GRANDE",
+      "EI MASSA GRAN"};
+  const std::string native = platform::NativePath(suite_path);
+  return Cp850(ForLanguage(kIncorrect, SessionLanguage())) +
+         (native.empty() ? std::string(suite_path) : native) + ": " +
+         Cp850(ForLanguage(kTooLarge, SessionLanguage()));
+}
+
+void TEST_ResetOversizedFile() { Oversized().clear(); }
 
 std::string SystemSettingsFile() {
   return platform::GetEnv("KELROOT") + "Orvo.ini";

@@ -1,6 +1,7 @@
 #ifndef TARNEVOS_SETTINGS_INI_READER_H_
 #define TARNEVOS_SETTINGS_INI_READER_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,19 @@ std::string ReadSetting(std::string_view file, std::string_view section,
 // The same lookup over a file's contents already in memory (fuzzing, tests).
 std::string ReadSettingFromText(std::string_view contents,
                                 std::string_view section, std::string_view key);
+
+// Settings and language files are a few kilobytes; one larger than this
+// is taken as damaged: it reads as missing (defaults, Catalan texts) and
+// is noted for the driver to name at start-up.
+inline constexpr size_t kMaxSettingsFileBytes = 1 << 20;
+
+// The first settings or language file found larger than the cap this run
+// (its suite path), "" when none.
+const std::string& OversizedFile();
+void NoteOversizedFile(std::string_view suite_path);
+// The message naming an oversized file, in the session's language.
+std::string OversizedFileMessage(std::string_view suite_path);
+void TEST_ResetOversizedFile();
 
 // The suite's system settings file: environment KELROOT + "Orvo.ini". Read
 // again on every call, as the suite's programs do.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/scratch.h"
+#include "util/codepage.h"
 
 namespace tarnevos {
 namespace {
@@ -104,6 +105,27 @@ TEST(IniReaderTest, ReadsFilesAndTheSystemSettingsFile) {
   ScopedEnv env{{"KELROOT", dir.path() + "DADES\\"}};
   EXPECT_EQ(SystemSettingsFile(), dir.path() + "DADES\\Orvo.ini");
   EXPECT_EQ(ReadSetting(SystemSettingsFile(), "usuari", "IDIOMA"), "SPA");
+}
+
+// A settings file larger than any real one is damage: it reads as missing
+// and is noted (the first such file) for the driver to name.
+TEST(IniReaderTest, AnOversizedFileReadsAsMissingAndIsNoted) {
+  ScratchDir dir;
+  TEST_ResetOversizedFile();
+  const std::string big = "[Menu]\r\nTitol=X\r\n" +
+                          std::string(kMaxSettingsFileBytes, ';') + "\r\n";
+  dir.Write("Sessio.ini", big);
+  dir.Write("Orvo.ini", big);
+  dir.Write("small.ini", "[Menu]\r\nTitol=Y\r\n");
+  EXPECT_EQ(ReadSetting(dir.path() + "small.ini", "Menu", "Titol"), "Y");
+  EXPECT_EQ(OversizedFile(), "");
+  EXPECT_EQ(ReadSetting(dir.path() + "Sessio.ini", "Menu", "Titol"), "");
+  EXPECT_EQ(ReadSetting(dir.path() + "Orvo.ini", "Menu", "Titol"), "");
+  EXPECT_EQ(OversizedFile(), dir.path() + "Sessio.ini");
+  EXPECT_EQ(
+      OversizedFileMessage(OversizedFile()),
+      Cp850("FITXER INCORRECTE: " + dir.path() + "Sessio.ini: ÉS MASSA GRAN"));
+  TEST_ResetOversizedFile();
 }
 
 }  // namespace

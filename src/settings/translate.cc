@@ -2,6 +2,7 @@
 
 #include "platform/system/files.h"
 #include "settings/csv_reader.h"
+#include "settings/ini_reader.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "util/codepage.h"
@@ -16,18 +17,14 @@ int FieldFor(Language language) {
   return ForLanguage(kFields, language);
 }
 
-// Language files hold a few hundred entries; what lies beyond this is not
-// read.
-constexpr size_t kMaxLanguageFileBytes = 64 << 20;
-
+// Language files hold a few hundred entries: a larger one is damaged and
+// read as missing (see kMaxSettingsFileBytes).
 std::string ReadLanguageFile(const std::string& path) {
   std::string contents;
   const platform::ReadStatus status =
-      platform::ReadWholeFile(path, kMaxLanguageFileBytes, contents);
-  if (status != platform::ReadStatus::kOk &&
-      status != platform::ReadStatus::kTooLarge) {
-    return "";
-  }
+      platform::ReadWholeFile(path, kMaxSettingsFileBytes, contents);
+  if (status == platform::ReadStatus::kTooLarge) NoteOversizedFile(path);
+  if (status != platform::ReadStatus::kOk) return "";
   return TextFileToCp850(contents);
 }
 

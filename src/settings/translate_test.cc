@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "settings/ini_reader.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "support/run_state.h"
@@ -96,6 +97,16 @@ TEST_F(TranslateTest, FindsTheFileWhateverTheCaseOfItsName) {
   UseLanguage("SPA");
   EXPECT_EQ(Translate("Data de tall"), "Fecha de corte");
   EXPECT_FALSE(root_.Exists("locale/TARNEVOS.LNG"));
+}
+
+// A language file larger than any real one is damage: the texts stay in
+// Catalan, quickly, and the file is noted for the driver to name.
+TEST_F(TranslateTest, AnOversizedFileIsNotReadAndIsNoted) {
+  root_.Write("LOCALE/TARNEVOS.LNG",
+              std::string(kFile) + std::string(kMaxSettingsFileBytes, ' '));
+  UseLanguage("SPA");
+  EXPECT_EQ(Translate("Des de"), "Des de");
+  EXPECT_EQ(OversizedFile(), LanguageFilePath());
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "print/print_file.h"
 #include "report/report_form.h"
 #include "report/settlement.h"
+#include "settings/ini_reader.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "util/dates.h"
@@ -33,6 +34,7 @@ void ResetRunState() {
 
   TEST_ResetSession();
   TEST_ResetRun();
+  TEST_ResetOversizedFile();
   TEST_ResetDateSettings();
   TEST_ResetNumberState();
   TEST_ResetTextState();

@@ -9,10 +9,19 @@ namespace tarnevos::testing {
 
 namespace fs = std::filesystem;
 
-ScratchDir::ScratchDir() {
-  std::string pattern =
-      (fs::temp_directory_path() / "tarnevos-XXXXXX").string();
-  char* made = ::mkdtemp(pattern.data());
+ScratchDir::ScratchDir() : ScratchDir(std::string()) {}
+
+ScratchDir::ScratchDir(const std::string& preferred_base) {
+  char* made = nullptr;
+  std::string pattern;
+  if (!preferred_base.empty()) {
+    pattern = preferred_base + "/tarnevos-XXXXXX";
+    made = ::mkdtemp(pattern.data());
+  }
+  if (made == nullptr) {
+    pattern = (fs::temp_directory_path() / "tarnevos-XXXXXX").string();
+    made = ::mkdtemp(pattern.data());
+  }
   path_ = std::string(made == nullptr ? "." : made) + "/";
 }
 

@@ -14,6 +14,9 @@ namespace tarnevos::testing {
 class ScratchDir {
  public:
   ScratchDir();
+  // Under `preferred_base` when that is a writable folder (a memory file
+  // system such as /dev/shm), else as above.
+  explicit ScratchDir(const std::string& preferred_base);
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 
@@ -62,6 +60,15 @@ std::string DataPlace(const std::string& root) {
          " on the server";
 }
 
+// What a load, import or generate that failed left: nothing changed, or,
+// when a server's connection went while it committed, one of the two sets.
+const char* FailureOutcome(const WriteCounts& counts) {
+  return counts.outcome_unknown
+             ? "the files are either all the old ones or all the new ones: "
+               "keldades dump tells which"
+             : "nothing was changed";
+}
+
 int Init(const std::string& root, std::ostream& out, std::ostream& err) {
   std::string error;
   if (!WriteDictionaries(root, error)) {
@@ -113,11 +120,13 @@ int Load(const std::string& root, const std::string& dataset_path,
   }
   WriteCounts counts;
   if (!WriteRecordSet(root, records, counts, error)) {
-    err << "keldades: " << error << "\nnothing was changed\n";
+    err << "keldades: " << error << "\n" << FailureOutcome(counts) << "\n";
     return 1;
   }
   out << "loaded into " << DataPlace(root) << ": ";
   PrintCounts(counts, out);
+  if (!counts.warning.empty())
+    err << "keldades: warning: " << counts.warning << "\n";
   WarnAfterLoad(root, err);
   return 0;
 }
@@ -147,11 +156,13 @@ int Import(const std::string& root, const std::string& folder,
   WriteCounts counts;
   std::string error;
   if (!ImportCsv(root, folder, counts, error)) {
-    err << "keldades: " << error << "\nnothing was changed\n";
+    err << "keldades: " << error << "\n" << FailureOutcome(counts) << "\n";
     return 1;
   }
   out << "imported into " << DataPlace(root) << ": ";
   PrintCounts(counts, out);
+  if (!counts.warning.empty())
+    err << "keldades: warning: " << counts.warning << "\n";
   WarnAfterLoad(root, err);
   return 0;
 }
@@ -223,12 +234,14 @@ int GenerateCommand(const std::string& root,
   auto start = std::chrono::steady_clock::now();
   WriteCounts counts;
   if (!Generate(root, options, counts, error)) {
-    err << "keldades: " << error << "\nnothing was changed\n";
+    err << "keldades: " << error << "\n" << FailureOutcome(counts) << "\n";
     return 1;
   }
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   out << "generated in " << DataPlace(root) << " (" << took.count() << " s): ";
   PrintCounts(counts, out);
+  if (!counts.warning.empty())
+    err << "keldades: warning: " << counts.warning << "\n";
   return 0;
 }
 
@@ -350,6 +363,9 @@ int RunKeldades(const std::vector<std::string>& arguments, std::ostream& out,
   const std::string root = RootPath(arguments[1]);
   // The installation's Orvo.ini says whether its data is on a server.
   UseInstallationRecordManager(root);
+  // What a killed load left beside the data folder goes first, whatever
+  // the command.
+  CleanDataLeftovers(root);
   if (command == "init" && arguments.size() == 2) return Init(root, out, err);
   if (command == "load" && arguments.size() == 3) {
     return Load(root, arguments[2], out, err);

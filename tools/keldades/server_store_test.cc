@@ -43,6 +43,57 @@ Outcome Keldades(const std::vector<std::string>& arguments) {
   return {code, out.str(), err.str()};
 }
 
+// Passes everything to a server engine of its own, except that switching
+// the set answers 95, as when the connection goes while the server
+// commits: with `commit_first` the server has made the switch, and without
+// `reachable` every later open answers 20, as when the server went away.
+class LostAtSwitch : public platform::RecordManager {
+ public:
+  LostAtSwitch(const platform::ServerSettings& server, bool commit_first,
+               bool reachable)
+      : engine_(platform::MakePostgresRecordManager(server)),
+        commit_first_(commit_first),
+        reachable_(reachable) {
+    platform::SetRecordManager(this);
+  }
+  ~LostAtSwitch() override { platform::SetRecordManager(nullptr); }
+  LostAtSwitch(const LostAtSwitch&) = delete;
+  LostAtSwitch& operator=(const LostAtSwitch&) = delete;
+
+  int16_t Call(int16_t operation, uint8_t* block, uint8_t* data,
+               uint32_t* length, uint8_t* key, uint8_t key_length,
+               int8_t key_number) override {
+    if (lost_ && !reachable_ && operation == platform::kOpOpen) {
+      return platform::kStatusServerUnreachable;
+    }
+    return engine_->Call(operation, block, data, length, key, key_length,
+                         key_number);
+  }
+  int16_t InsertMany(uint8_t* block, const uint8_t* records,
+                     uint32_t record_size, uint32_t count, int8_t key_number,
+                     uint32_t* failed_index) override {
+    return engine_->InsertMany(block, records, record_size, count, key_number,
+                               failed_index);
+  }
+  int16_t RemoveFile(const std::string& name) override {
+    if (lost_ && !reachable_) return platform::kStatusServerUnreachable;
+    return engine_->RemoveFile(name);
+  }
+  int16_t ReplaceFiles(const std::vector<platform::FileMove>& moves) override {
+    lost_ = true;
+    if (commit_first_) {
+      EXPECT_EQ(engine_->ReplaceFiles(moves), platform::kStatusOk);
+    }
+    return platform::kStatusConnectionLost;
+  }
+
+ private:
+  std::unique_ptr<platform::RecordManager> engine_;
+  bool commit_first_;
+  bool reachable_;
+  bool lost_ = false;
+};
+
 class KeldadesOnServer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -192,6 +243,59 @@ TEST_F(KeldadesOnServer, ExportImportAndCheckGoThroughTheServer) {
       << run.out;
   EXPECT_EQ(Dump(root_.path()), dataset);
   EXPECT_FALSE(root_.Exists("DADES"));
+}
+
+// The connection lost while the server switches the set: once connected
+// again the load tells by the temporary tables whether the switch was
+// made (the transaction renamed all of them or none), and says plainly
+// when it cannot tell.
+TEST_F(KeldadesOnServer, ALoadWhoseConnectionGoesAtTheSwitchTellsWhatHappened) {
+  ASSERT_EQ(Keldades({"load", root_.path(), SamplePath()}).code, 0);
+  const std::string before = Dump(root_.path());
+  const std::vector<std::string> tables = Tables();
+  root_.Write("other.json", R"({"communities": [{"code": 9}]})");
+  const std::string other = root_.path() + "other.json";
+  const platform::ServerSettings server{server_.conninfo, schema_.name(),
+                                        root_.path()};
+  {
+    // Lost before the server committed: nothing changed, nothing left.
+    LostAtSwitch lost(server, false, true);
+    Outcome run = Keldades({"load", root_.path(), other});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("connection to the server lost"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("nothing was changed"), std::string::npos)
+        << run.err;
+  }
+  EXPECT_EQ(Dump(root_.path()), before);
+  EXPECT_EQ(Tables(), tables);
+  {
+    // Lost, and the server gone: the load cannot know and says so.
+    LostAtSwitch lost(server, false, false);
+    Outcome run = Keldades({"load", root_.path(), other});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("cannot be reached to tell"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("all the old ones or all the new ones"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("nothing was changed"), std::string::npos)
+        << run.err;
+  }
+  EXPECT_EQ(Dump(root_.path()), before);
+  // Its temporary tables stay until the next load.
+  EXPECT_EQ(Tables().size(), 12u);
+  {
+    // Lost after the server committed: the new set is in place.
+    LostAtSwitch lost(server, true, true);
+    Outcome run = Keldades({"load", root_.path(), other});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("already put the new files in place"),
+              std::string::npos)
+        << run.err;
+  }
+  EXPECT_NE(Dump(root_.path()).find("\"code\":9"), std::string::npos);
+  EXPECT_EQ(Tables(), tables);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include "keldades/store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -12,6 +16,7 @@
 #include "data/data_files.h"
 #include "data/data_server.h"
 #include "data/key_spec.h"
+#include "keldades/file_set.h"
 #include "keldades/records.h"
 #include "platform/recordmanager/record_manager.h"
 #include "platform/system/paths.h"
@@ -69,7 +74,9 @@ class OpenFile {
   OpenFile(const OpenFile&) = delete;
   OpenFile& operator=(const OpenFile&) = delete;
 
-  int16_t Open(const std::string& path) {
+  // `exclusive`: no other program may have the file open, nor open it
+  // until it is closed (85 otherwise).
+  int16_t Open(const std::string& path, bool exclusive = false) {
     std::array<uint8_t, kKeySize> key;
     std::string ignored;
     if (!NameBuffer(path, key, ignored)) return rm::kStatusFileNotFound;
@@ -80,7 +87,7 @@ class OpenFile {
     block_.fill(0);
     int16_t status =
         rm::RecordManagerCall(rm::kOpOpen, block_.data(), data.data(), &length,
-                              key.data(), kKeySize, 0);
+                              key.data(), kKeySize, exclusive ? -4 : 0);
     open_ = status == rm::kStatusOk;
     return status;
   }
@@ -115,14 +122,6 @@ class OpenFile {
   bool open_ = false;
 };
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in),
-               std::istreambuf_iterator<char>());
-  return true;
-}
-
 bool WriteWholeFile(const std::string& path, const std::string& bytes,
                     std::string& error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -138,7 +137,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes,
 bool MakeDirectory(const std::string& path, std::string& error) {
   std::error_code ec;
   fs::create_directories(path, ec);
-  if (ec || !fs::is_directory(path)) {
+  if (ec || !fs::is_directory(path, ec)) {
     error = path + ": cannot create the folder (" + ec.message() + ")";
     return false;
   }
@@ -151,13 +150,12 @@ bool DictionarySpecification(const std::string& root, FileIndex file,
                              std::string& spec, std::string& error) {
   std::string path = DictionaryPath(root, file);
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) {
-    if (!WriteDictionaries(root, error)) return false;
-    if (!ReadWholeFile(path, bytes)) {
-      error = path + ": cannot be read";
-      return false;
-    }
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 && errno == ENOENT &&
+      !WriteDictionaries(root, error)) {
+    return false;
   }
+  if (!ReadUserFile(path, bytes, error)) return false;
   if (bytes.size() < 2) {
     error = path + ": too short for a dictionary";
     return false;
@@ -181,22 +179,53 @@ bool DictionarySpecification(const std::string& root, FileIndex file,
   return true;
 }
 
+// The file names of the set, as in the data folder.
+std::vector<std::string> SetNames() {
+  std::vector<std::string> names;
+  for (int file = 0; file < kFileCount; ++file) {
+    names.push_back(std::string(LayoutOf(static_cast<FileIndex>(file)).name) +
+                    ".dat");
+  }
+  return names;
+}
+
 // Removes a data file through the record manager; a missing one is fine.
 void RemoveDataFile(const std::string& path) {
   rm::CurrentRecordManager().RemoveFile(path);
 }
 
+// Where a server load builds a file before the set is switched.
 std::string TemporaryPath(const std::string& final_path) {
   return final_path + ".keldades-new";
 }
 
-// Builds one file under its temporary name.
-bool BuildFile(const std::string& root, FileIndex file, RecordSource& source,
+// The message of a set that could not be put in place.
+std::string ReplaceError(const std::string& root, int16_t status) {
+  return root + "DADES: the files cannot be replaced: " + StatusText(status) +
+         (status == rm::kStatusFileLocked ? " (close every program using them)"
+                                          : "");
+}
+
+// Status 85 when another program has one of the installation's six files
+// open (opening it exclusively for a moment tells), otherwise 0.
+int16_t CheckSetNotInUse(const std::string& root) {
+  for (int file = 0; file < kFileCount; ++file) {
+    OpenFile probe;
+    if (probe.Open(DataFilePath(root, static_cast<FileIndex>(file)), true) ==
+        rm::kStatusFileLocked) {
+      return rm::kStatusFileLocked;
+    }
+  }
+  return rm::kStatusOk;
+}
+
+// Builds one file at `temporary`, in the folder of the new set.
+bool BuildFile(const std::string& root, FileIndex file,
+               const std::string& temporary, RecordSource& source,
                uint64_t& count, std::string& error) {
   const FileLayout& layout = LayoutOf(file);
   std::string spec;
   if (!DictionarySpecification(root, file, spec, error)) return false;
-  const std::string temporary = TemporaryPath(DataFilePath(root, file));
   std::array<uint8_t, kKeySize> name;
   if (!NameBuffer(temporary, name, error)) return false;
 
@@ -205,7 +234,6 @@ bool BuildFile(const std::string& root, FileIndex file, RecordSource& source,
   std::memcpy(data.data(), spec.data(), spec.size());
   uint32_t length = kBufferSize;
   std::array<uint8_t, rm::kPositionBlockSize> block{};
-  RemoveDataFile(temporary);
   int16_t status =
       rm::RecordManagerCall(rm::kOpCreate, block.data(), data.data(), &length,
                             name.data(), kKeySize, 0);
@@ -260,10 +288,46 @@ bool BuildFile(const std::string& root, FileIndex file, RecordSource& source,
 
 }  // namespace
 
+bool ReadUserFile(const std::string& path, std::string& bytes,
+                  std::string& error) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    error = path + ": cannot be read (" + std::strerror(errno) + ")";
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = path + ": is a folder, not a file";
+    ::close(fd);
+    return false;
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (n < 0)
+        error = path + ": cannot be read (" + std::strerror(errno) + ")";
+      ::close(fd);
+      if (n < 0) bytes.clear();
+      return n == 0;
+    }
+  }
+}
+
 std::string RootPath(std::string_view root) {
   std::string path(root.empty() ? "." : root);
   if (path.back() != '/') path += '/';
   return path;
+}
+
+std::string DataFolderPath(const std::string& root) {
+  return platform::NativePath(root + "DADES");
 }
 
 std::string DataFilePath(const std::string& root, FileIndex file) {
@@ -286,45 +350,103 @@ bool WriteDictionaries(const std::string& root, std::string& error) {
   return true;
 }
 
-bool WriteInstallation(const std::string& root,
-                       std::array<RecordSource, kFileCount>& sources,
-                       WriteCounts& counts, std::string& error) {
-  counts = WriteCounts{};
-  // Files on a server need no folder here.
-  if (!InstallationServer(root) &&
-      !MakeDirectory(platform::NativePath(root + "DADES"), error)) {
+namespace {
+
+// The set as files under ROOT/DADES: built in a working folder that is
+// then exchanged with the data folder.
+bool WriteFileInstallation(const std::string& root,
+                           std::array<RecordSource, kFileCount>& sources,
+                           WriteCounts& counts, std::string& error) {
+  if (!MakeDirectory(platform::NativePath(root), error)) return false;
+  const std::vector<std::string> names = SetNames();
+  FileSetSwitch files;
+  if (!files.Begin(DataFolderPath(root), names, error)) return false;
+  // A failure from here on abandons the new set with the switch.
+  for (int file = 0; file < kFileCount; ++file) {
+    if (!BuildFile(root, static_cast<FileIndex>(file),
+                   files.working_folder() + "/" + names[file], sources[file],
+                   counts.records[file], error)) {
+      return false;
+    }
+  }
+  // A program writing one of the old files would lose its writes with
+  // them. (One that opens a file from here to the exchange still may.)
+  const int16_t status = CheckSetNotInUse(root);
+  if (status != rm::kStatusOk) {
+    error = ReplaceError(root, status);
     return false;
   }
-  auto discard = [&root] {
-    for (int file = 0; file < kFileCount; ++file) {
-      RemoveDataFile(
-          TemporaryPath(DataFilePath(root, static_cast<FileIndex>(file))));
-    }
+  return files.Commit(counts.warning, error);
+}
+
+// The set as tables on a server: built under temporary names, then all
+// six renamed over the old ones in one transaction.
+bool WriteServerInstallation(const std::string& root,
+                             std::array<RecordSource, kFileCount>& sources,
+                             WriteCounts& counts, std::string& error) {
+  std::vector<rm::FileMove> moves;
+  for (int file = 0; file < kFileCount; ++file) {
+    const std::string final_path =
+        DataFilePath(root, static_cast<FileIndex>(file));
+    moves.push_back({TemporaryPath(final_path), final_path});
+  }
+  auto discard = [&moves] {
+    for (const rm::FileMove& move : moves) RemoveDataFile(move.from);
   };
   for (int file = 0; file < kFileCount; ++file) {
-    if (!BuildFile(root, static_cast<FileIndex>(file), sources[file],
-                   counts.records[file], error)) {
+    // What a killed load left under the temporary name goes first.
+    RemoveDataFile(moves[file].from);
+    if (!BuildFile(root, static_cast<FileIndex>(file), moves[file].from,
+                   sources[file], counts.records[file], error)) {
       discard();
       return false;
     }
   }
-  // Every file is complete: put them in place (on a server in one
-  // transaction).
-  std::vector<rm::FileMove> moves;
-  for (int file = 0; file < kFileCount; ++file) {
-    std::string final_path = DataFilePath(root, static_cast<FileIndex>(file));
-    moves.push_back({TemporaryPath(final_path), final_path});
+  const int16_t status = rm::CurrentRecordManager().ReplaceFiles(moves);
+  if (status == rm::kStatusOk) return true;
+  error = ReplaceError(root, status);
+  if (status == rm::kStatusConnectionLost) {
+    // The commit may have been made before the connection went. The
+    // temporary tables tell, once connected again: the transaction renamed
+    // all of them or none.
+    int16_t found;
+    {
+      OpenFile probe;
+      found = probe.Open(moves[0].from);
+    }
+    if (found == rm::kStatusFileNotFound) {
+      counts.warning =
+          "the connection to the server was lost as the load ended; the "
+          "server had already put the new files in place";
+      return true;
+    }
+    if (found == rm::kStatusServerUnreachable ||
+        found == rm::kStatusConnectionLost) {
+      error = root +
+              "DADES: the connection to the server was lost while the new "
+              "files were being put in place, and the server cannot be "
+              "reached to tell whether they are";
+      counts.outcome_unknown = true;
+      return false;
+    }
   }
-  int16_t status = rm::CurrentRecordManager().ReplaceFiles(moves);
-  if (status != rm::kStatusOk) {
-    error =
-        root + "DADES: the files cannot be replaced: " + StatusText(status) +
-        (status == rm::kStatusFileLocked ? " (close every program using them)"
-                                         : "");
-    discard();
-    return false;
-  }
-  return true;
+  discard();
+  return false;
+}
+
+}  // namespace
+
+bool WriteInstallation(const std::string& root,
+                       std::array<RecordSource, kFileCount>& sources,
+                       WriteCounts& counts, std::string& error) {
+  counts = WriteCounts{};
+  return InstallationServer(root)
+             ? WriteServerInstallation(root, sources, counts, error)
+             : WriteFileInstallation(root, sources, counts, error);
+}
+
+int CleanDataLeftovers(const std::string& root) {
+  return CleanLeftovers(DataFolderPath(root), SetNames());
 }
 
 bool WriteRecordSet(const std::string& root, const RecordSet& records,

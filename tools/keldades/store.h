@@ -28,19 +28,41 @@ using RecordSource =
 
 struct WriteCounts {
   std::array<uint64_t, kFileCount> records{};
+  // Set when a failed switch of the set may have been made after all (see
+  // WriteInstallation).
+  bool outcome_unknown = false;
+  // Set when the new files are in place but something could not be
+  // tidied up afterwards (see FileSetSwitch::Commit).
+  std::string warning;
 };
 
 // Creates the six data files from their dictionaries (written first when
 // missing) and fills them from the sources, in the installation's record
-// manager (SQLite files, or the server its Orvo.ini names). Each file is
-// built under a temporary name; only when all six are complete do they
-// replace the installation's files (on a server in one transaction), so a
-// failure leaves the installation as it was and no temporary file behind.
+// manager (SQLite files, or the server its Orvo.ini names), as one set:
+// after a failure, or a crash at any moment, the installation holds the
+// whole old set or the whole new one.
+// - Files: the six are built in a working folder and put in place of
+//   ROOT/DADES by exchanging the folders (keldades/file_set.h).
+// - Server: the six are built as tables under temporary names and put in
+//   place in one transaction.
 // A file another program has open is not replaced (record manager status
-// 85, nothing changed).
+// 85, nothing changed); programs that open files while the set is being
+// switched may still open some old and some new ones. Returns false when
+// the new set is not in place: then nothing was changed, except when
+// `counts.outcome_unknown` is set (the server's connection was lost while
+// it committed and could not be made again to tell).
 bool WriteInstallation(const std::string& root,
                        std::array<RecordSource, kFileCount>& sources,
                        WriteCounts& counts, std::string& error);
+
+// Removes what killed loads left beside ROOT/DADES (see CleanLeftovers);
+// returns how many leftovers were removed.
+int CleanDataLeftovers(const std::string& root);
+
+// The whole of a regular file named by the user. False, with `error`
+// naming the file and the reason (missing, a folder, unreadable).
+bool ReadUserFile(const std::string& path, std::string& bytes,
+                  std::string& error);
 
 // Writes a validated record set (see ParseDataset).
 bool WriteRecordSet(const std::string& root, const RecordSet& records,
@@ -58,6 +80,8 @@ bool ReadRecords(const std::string& root, FileIndex file,
 // of reach) counts as there: reading it tells what is wrong.
 bool DataFileExists(const std::string& root, FileIndex file);
 
+// The native path of ROOT/DADES (as spelt on disk when it exists).
+std::string DataFolderPath(const std::string& root);
 // The path of a data file or dictionary below the root.
 std::string DataFilePath(const std::string& root, FileIndex file);
 std::string DictionaryPath(const std::string& root, FileIndex file);

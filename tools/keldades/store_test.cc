@@ -1,7 +1,10 @@
 #include "keldades/store.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <array>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -179,6 +182,40 @@ TEST_F(KeldadesFiles, AFailedLoadChangesNothing) {
       << run.err;
   EXPECT_EQ(Dump(), before);
   EXPECT_EQ(DataFolder(), files);
+}
+
+// A program writing one of the old files would lose its writes with them:
+// while one has a file open the load changes nothing.
+TEST_F(KeldadesFiles, AFileAnotherProgramHasOpenIsNotReplaced) {
+  ASSERT_EQ(Keldades({"load", root_.path(), SamplePath()}).code, 0);
+  const std::string before = Dump();
+  root_.Write("other.json", R"({"communities": [{"code": 9}]})");
+  std::unique_ptr<platform::RecordManager> program =
+      platform::MakeSqliteRecordManager();
+  std::array<uint8_t, platform::kPositionBlockSize> block{};
+  std::array<uint8_t, 255> name;
+  name.fill(' ');
+  const std::string path = root_.path() + "DADES\\PropietH.dat";
+  std::memcpy(name.data(), path.c_str(), path.size() + 1);
+  std::array<uint8_t, 1536> data{};
+  uint32_t length = 5;
+  ASSERT_EQ(program->Call(platform::kOpOpen, block.data(), data.data(), &length,
+                          name.data(), 255, 0),
+            platform::kStatusOk);
+  const std::set<std::string> files = DataFolder();
+  Outcome run = Keldades({"load", root_.path(), root_.path() + "other.json"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("file locked"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("nothing was changed"), std::string::npos) << run.err;
+  EXPECT_EQ(Dump(), before);
+  EXPECT_EQ(DataFolder(), files);
+  EXPECT_FALSE(fs::exists(root_.path() + "DADES.keldades-" +
+                          std::to_string(::getpid())));
+
+  program.reset();
+  run = Keldades({"load", root_.path(), root_.path() + "other.json"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(Dump().find("\"code\":9"), std::string::npos);
 }
 
 TEST_F(KeldadesFiles, GeneratedInstallationsReadThroughTheAccessLayer) {

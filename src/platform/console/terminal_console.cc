@@ -13,6 +13,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/system/files.h"
+#include "platform/system/system.h"
 #include "util/codepage.h"
 
 namespace tarnevos::platform {
@@ -84,7 +86,16 @@ bool InForeground() {
 
 void OnFatalSignal(int signal_number) {
   const int saved_errno = errno;
+  // A program started from here (the print program) ends first: it must
+  // not go on drawing on the terminal, or reading the keys meant for the
+  // shell, once this program is gone.
+  if (EndRunningProgram(signal_number) && g_program_suspended && g_fd >= 0) {
+    // It may have left the terminal in its own state.
+    WriteAllSignalSafe(g_fd, kLeaveSequence);
+    tcsetattr(g_fd, TCSADRAIN, &g_saved_mode);
+  }
   LeaveTerminal();
+  RemoveTemporaryFiles();
   // Raised again with whatever handled it before (by default: terminate,
   // with a core dump for the crash signals) once this handler returns.
   sigaction(signal_number, &g_previous[signal_number], nullptr);

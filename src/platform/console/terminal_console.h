@@ -30,7 +30,10 @@ struct TerminalOptions {
 // gives all of that back on every way out: destruction, std::exit (atexit),
 // the termination signals (INT, TERM, HUP, QUIT) and the crash signals
 // (SEGV, BUS, FPE, ILL, ABRT), which are then raised again with the
-// handler that was there before. A stop (TSTP) gives the terminal back
+// handler that was there before. On those signals a program started with
+// RunProgram is ended and waited for first (the terminal is given back
+// after both), and the registered temporary files are removed
+// (platform/system/files.h). A stop (TSTP) gives the terminal back
 // before stopping, and a continue (CONT) takes it again and repaints.
 //
 // The program's screen is drawn in the terminal's top-left corner. It is

@@ -10,9 +10,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
 
+#include "platform/system/files.h"
+#include "platform/system/system.h"
 #include "util/codepage.h"
 
 namespace tarnevos::platform {
@@ -427,6 +432,89 @@ TEST(TerminalConsoleTest, HangUpEndsInEsc) {
   EXPECT_EQ(console->PollEvent().key, 27);
   console.reset();
   close(slave);
+}
+
+// A signal that ends the program while the print program runs ends that
+// program first and waits for it; the terminal is the shell's again after
+// both, whatever state the child left it in.
+TEST(TerminalConsoleTest, EndingSignalsEndTheRunningProgramFirst) {
+  for (int signal_number : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    char pid_file[] = "/tmp/tarnevos-child-XXXXXX";
+    const int fd = mkstemp(pid_file);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string slave = ttyname(pty.slave());
+    const std::string script = "echo $$ >" + std::string(pid_file) +
+                               "; stty -F " + slave +
+                               " raw -echo; exec sleep 30";
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::string error;
+      auto console = TerminalConsole::OpenOn(pty.slave(), error);
+      if (console == nullptr) _exit(99);
+      console->Suspend();
+      RunProgram("/bin/sh", {"-c", script});
+      _exit(98);
+    }
+    // Until the child program runs and has set its own terminal mode.
+    pid_t child = 0;
+    for (int i = 0; i < 500 && child == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      FILE* in = fopen(pid_file, "r");
+      if (in != nullptr) {
+        int value = 0;
+        if (fscanf(in, "%d", &value) == 1 && pty.Raw()) child = value;
+        fclose(in);
+      }
+    }
+    ASSERT_GT(child, 0);
+    pty.Output();
+    kill(pid, signal_number);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), signal_number);
+    // Gone, and reaped by the program itself before it ended.
+    const bool child_gone = kill(child, 0) != 0 && errno == ESRCH;
+    EXPECT_TRUE(child_gone);
+    if (!child_gone) kill(child, SIGKILL);
+    EXPECT_FALSE(pty.Raw());
+    const std::string out = pty.Output();
+    ASSERT_GE(out.size(), kLeave.size());
+    EXPECT_EQ(out.substr(out.size() - kLeave.size()), kLeave);
+    unlink(pid_file);
+  }
+}
+
+// The temporary files registered with the file seam go on every way out
+// by a signal.
+TEST(TerminalConsoleTest, EndingSignalsRemoveTheTemporaryFiles) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV}) {
+    SCOPED_TRACE(signal_number);
+    char folder[] = "/tmp/tarnevos-temporaries-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string window_stack = std::string(folder) + "/WinPush.tmp";
+    const std::string kept = std::string(folder) + "/kelprint.tmp";
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    const int status = RunChild(pty, [&](TerminalConsole&) {
+      for (const std::string& path : {window_stack, kept}) {
+        FILE* out = fopen(path.c_str(), "w");
+        if (out != nullptr) fclose(out);
+      }
+      RegisterTemporaryFile(window_stack);
+      raise(signal_number);
+    });
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_NE(access(kept.c_str(), F_OK), -1);
+    EXPECT_EQ(access(window_stack.c_str(), F_OK), -1);
+    unlink(kept.c_str());
+    unlink(window_stack.c_str());
+    rmdir(folder);
+  }
 }
 
 }  // namespace

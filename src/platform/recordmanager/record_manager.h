@@ -171,8 +171,10 @@ class RecordManager {
   // Puts each `from` file in the place of its `to` file, replacing the file
   // there if any. The server engine moves all of them in one transaction,
   // so that either every `to` is replaced or none; the SQLite engine renames
-  // one file after another. 0, 12 a `from` is missing, 85 a file involved is
-  // open (here or elsewhere), 2, 20.
+  // one file after another (the data tool replaces a set of SQLite files by
+  // exchanging folders instead: keldades/file_set.h). 0, 12 a `from` is
+  // missing, 85 a file involved is open (here or elsewhere), 2, 20, 95 the
+  // connection went during the transaction (which may have committed).
   virtual int16_t ReplaceFiles(const std::vector<FileMove>& moves);
 };
 

@@ -1,5 +1,6 @@
 #include "platform/recordmanager/sqlite_data_file.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,16 +167,23 @@ void RemoveCompanions(const std::string& path) {
 
 // Writes a complete new database at `path` (which must not exist).
 int16_t BuildFile(const std::string& path, const FileSpec& spec) {
+  // Made here, empty, with 0666 less the user's umask (SQLite would give a
+  // new file 0644 whatever the umask); the journals get the same mode. An
+  // office that shares its files by group sets a umask of 002.
+  const int fd = ::open(
+      path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return (errno == ENOENT || errno == ENOTDIR) ? kStatusFileNotFound
+                                                 : kStatusIoError;
+  }
+  ::close(fd);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(
-      path.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-      nullptr);
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    int error = db != nullptr ? sqlite3_system_errno(db) : 0;
     sqlite3_close(db);
-    return (error == ENOENT || error == ENOTDIR) ? kStatusFileNotFound
-                                                 : kStatusIoError;
+    ::unlink(path.c_str());
+    return kStatusIoError;
   }
   std::string sql =
       "PRAGMA page_size = " + std::to_string(PageSizeForRow(RowBytes(spec))) +
@@ -256,6 +264,36 @@ DataFile::~DataFile() {
   sqlite3_close(db_);
 }
 
+namespace {
+
+// "file:" URI of a path, for SQLite's URI parameters.
+std::string FileUri(const std::string& path) {
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if (c == '%' || c == '?' || c == '#' || c < 32 || c >= 127) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    } else {
+      uri += static_cast<char>(c);
+    }
+  }
+  return uri;
+}
+
+// True when this process may change the file and create its journals
+// beside it.
+bool Writable(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  return ::access(path.c_str(), W_OK) == 0 &&
+         ::access(folder.c_str(), W_OK) == 0;
+}
+
+}  // namespace
+
 int16_t DataFile::Open(const std::string& path, bool exclusive,
                        std::unique_ptr<DataFile>* out) {
   if (path.empty()) return kStatusFileNotFound;
@@ -268,9 +306,28 @@ int16_t DataFile::Open(const std::string& path, bool exclusive,
                                                  : kStatusIoError;
   }
   if (!S_ISREG(info.st_mode) || info.st_size == 0) return kStatusNotADataFile;
+  const int16_t status =
+      OpenAs(path, SQLITE_OPEN_READWRITE, exclusive, info, out);
+  if (status == kStatusOk || status == kStatusNotADataFile || exclusive ||
+      Writable(path)) {
+    return status;
+  }
+  // A read-only installation (a read-only share, a CD): read only, sharing
+  // the journal of the writers when it can be read, or else taking the
+  // file as it is, which nobody can change meanwhile.
+  if (OpenAs(path, SQLITE_OPEN_READONLY, false, info, out) == kStatusOk) {
+    return kStatusOk;
+  }
+  return OpenAs(FileUri(path) + "?immutable=1",
+                SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, false, info, out);
+}
+
+int16_t DataFile::OpenAs(const std::string& name, int flags, bool exclusive,
+                         const struct stat& info,
+                         std::unique_ptr<DataFile>* out) {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc =
+      sqlite3_open_v2(name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<DataFile> file(new DataFile(db, exclusive));
   if (rc != SQLITE_OK) return kStatusIoError;
   file->identity_ =

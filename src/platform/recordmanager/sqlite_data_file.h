@@ -1,6 +1,7 @@
 #ifndef TARNEVOS_PLATFORM_RECORDMANAGER_SQLITE_DATA_FILE_H_
 #define TARNEVOS_PLATFORM_RECORDMANAGER_SQLITE_DATA_FILE_H_
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <array>
@@ -41,6 +42,8 @@ class DataFile final : public StoredFile {
   // (or, with `exclusive`, in use elsewhere), 2 other failures. With
   // `exclusive` the file stays locked against every other connection until
   // closed.
+  // A file that neither it nor its folder can be written (a read-only
+  // installation) is opened for reading only: writes then fail.
   static int16_t Open(const std::string& path, bool exclusive,
                       std::unique_ptr<DataFile>* out);
   // Creates a data file; the file appears complete or not at all. Status 0,
@@ -75,6 +78,10 @@ class DataFile final : public StoredFile {
 
  private:
   DataFile(sqlite3* db, bool exclusive);
+  // Open's work on one way of naming and opening the file (SQLite flags).
+  static int16_t OpenAs(const std::string& name, int flags, bool exclusive,
+                        const struct stat& info,
+                        std::unique_ptr<DataFile>* out);
   int16_t Verify();
   int16_t PrepareStatements();
   void AttachWalHeader();

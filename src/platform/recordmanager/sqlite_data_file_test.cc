@@ -2,8 +2,13 @@
 // foreign or damaged, sit in directories, and can be changed with the
 // sqlite3 shell.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -20,6 +25,7 @@ namespace {
 
 using record_test::FileClient;
 using record_test::MakeSpec;
+using record_test::Reply;
 using ::tarnevos::testing::ScratchDir;
 
 constexpr uint16_t kRecordLength = 16;
@@ -143,6 +149,82 @@ TEST_F(SqliteFileTest, AFileSwitchedToARollbackJournalStillSeesOtherWriters) {
   EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J103", 2));
   EXPECT_EQ(client_.Step(kOpGetNext).data, Record("J104", 1));
   EXPECT_EQ(client_.Get(kOpGetEqual, "J110").data, Record("J110", 5));
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+}
+
+// New data files, and their journals, get 0666 less the user's umask, as
+// every file the program writes: an office sharing its files by group sets
+// a umask of 002.
+TEST_F(SqliteFileTest, NewFilesFollowTheUmask) {
+  const mode_t old_mask = ::umask(002);
+  ASSERT_EQ(client_.Create(Path("group.dat"), CodeSpec()), kStatusOk);
+  ASSERT_EQ(client_.Open(Path("group.dat")), kStatusOk);
+  ASSERT_EQ(client_.Insert(Record("A001", 1)), kStatusOk);
+  EXPECT_EQ(ModeOf(Path("group.dat")), 0664u);
+  EXPECT_EQ(ModeOf(Path("group.dat-wal")), 0664u);
+  EXPECT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
+  ::umask(027);
+  ASSERT_EQ(client_.Create(Path("private.dat"), CodeSpec()), kStatusOk);
+  ::umask(old_mask);
+  EXPECT_EQ(ModeOf(Path("private.dat")), 0640u);
+}
+
+// Sets or clears the immutable attribute (nobody, root included, may
+// change the file or the folder's entries); false where the file system
+// or the process's rights do not allow it.
+bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return done;
+}
+
+// A read-only installation (a read-only share, a CD: neither the files nor
+// their folder can be written) opens for reading: the report only reads.
+TEST_F(SqliteFileTest, ReadOnlyFilesOpenForReading) {
+  std::filesystem::create_directories(dir_.path() + "ro");
+  const std::string path = dir_.path() + "ro/codes.dat";
+  ASSERT_EQ(client_.Create(path, CodeSpec()), kStatusOk);
+  ASSERT_EQ(client_.Open(path), kStatusOk);
+  ASSERT_EQ(client_.Insert(Record("A001", 1)), kStatusOk);
+  ASSERT_EQ(client_.Insert(Record("B002", 2)), kStatusOk);
+  ASSERT_EQ(client_.Call(kOpClose, "").status, kStatusOk);
+  const bool immutable =
+      SetImmutable(path, true) && SetImmutable(dir_.path() + "ro", true);
+  if (!immutable) {
+    SetImmutable(path, false);
+    if (::geteuid() == 0) GTEST_SKIP() << "cannot make files read-only here";
+    ::chmod(path.c_str(), 0444);
+    ::chmod((dir_.path() + "ro").c_str(), 0555);
+  }
+  FileClient reader(*engine_);
+  EXPECT_EQ(reader.Open(path), kStatusOk);
+  EXPECT_EQ(reader.Step(kOpGetFirst).status, kStatusOk);
+  Reply next = reader.Step(kOpGetNext);
+  EXPECT_EQ(next.status, kStatusOk);
+  EXPECT_EQ(next.data, Record("B002", 2));
+  EXPECT_EQ(reader.Step(kOpGetNext).status, kStatusEndOfFile);
+  // Writing is refused, not pretended.
+  EXPECT_NE(reader.Insert(Record("C003", 3)), kStatusOk);
+  EXPECT_EQ(reader.Call(kOpClose, "").status, kStatusOk);
+  if (immutable) {
+    SetImmutable(dir_.path() + "ro", false);
+    SetImmutable(path, false);
+  } else {
+    ::chmod((dir_.path() + "ro").c_str(), 0755);
+  }
+  EXPECT_EQ(std::filesystem::directory_iterator(dir_.path() + "ro")->path(),
+            path);
 }
 
 }  // namespace

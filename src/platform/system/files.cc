@@ -6,7 +6,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/system/paths.h"
 
@@ -189,6 +193,17 @@ FileSystem*& Replacement() {
   return replacement;
 }
 
+// The registered temporary files: native paths in fixed buffers, so that a
+// signal handler can read them. A slot's path is valid only while its flag
+// is set; the flag is cleared before the path changes.
+struct TemporarySlot {
+  char path[PATH_MAX];
+  volatile sig_atomic_t valid;
+};
+TemporarySlot g_temporaries[kMaxTemporaryFiles];
+
+void RemoveAtExit() { RemoveTemporaryFiles(); }
+
 }  // namespace
 
 ReadStatus FileSystem::ReadWholeFile(std::string_view suite_path,
@@ -214,6 +229,37 @@ FileSystem& RealFiles() {
 
 FileSystem& Files() {
   return Replacement() != nullptr ? *Replacement() : RealFiles();
+}
+
+void RegisterTemporaryFile(std::string_view suite_path) {
+  static const bool at_exit = std::atexit(RemoveAtExit) == 0;
+  (void)at_exit;
+  const std::string native = NativePath(suite_path);
+  if (native.empty() || native.size() >= PATH_MAX) return;
+  TemporarySlot* free_slot = nullptr;
+  for (TemporarySlot& slot : g_temporaries) {
+    if (slot.valid && native == slot.path) return;
+    if (!slot.valid && free_slot == nullptr) free_slot = &slot;
+  }
+  if (free_slot == nullptr) return;
+  std::memcpy(free_slot->path, native.c_str(), native.size() + 1);
+  free_slot->valid = 1;
+}
+
+void ForgetTemporaryFile(std::string_view suite_path) {
+  const std::string native = NativePath(suite_path);
+  for (TemporarySlot& slot : g_temporaries) {
+    if (slot.valid && native == slot.path) slot.valid = 0;
+  }
+}
+
+void RemoveTemporaryFiles() {
+  for (TemporarySlot& slot : g_temporaries) {
+    if (slot.valid) {
+      ::unlink(slot.path);
+      slot.valid = 0;
+    }
+  }
 }
 
 void TEST_SetFileSystem(FileSystem* file_system) {

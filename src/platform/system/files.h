@@ -101,6 +101,19 @@ void TEST_SetFileSystem(FileSystem* file_system);
 // The operating system's file system, for wrappers that delegate to it.
 FileSystem& RealFiles();
 
+// Temporary files that must not outlive the program (the window stack, a
+// lookup list's lines). Their owner registers each when it creates it and
+// forgets it when it removes it; files still registered when the program
+// ends by exit or by a signal (the terminal console's handlers call
+// RemoveTemporaryFiles) are removed then. Registering a registered file
+// does nothing; at most kMaxTemporaryFiles are kept (further ones are not
+// registered).
+inline constexpr int kMaxTemporaryFiles = 8;
+void RegisterTemporaryFile(std::string_view suite_path);
+void ForgetTemporaryFile(std::string_view suite_path);
+// Removes the registered files. Async-signal-safe.
+void RemoveTemporaryFiles();
+
 // Shorthands for Files().
 inline ReadStatus ReadWholeFile(std::string_view suite_path, size_t max_bytes,
                                 std::string& contents) {

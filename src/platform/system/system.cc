@@ -33,6 +33,12 @@ ProgramRunner& Runner() {
   return runner;
 }
 
+// The program RunForReal waits for; 0 when none. Read by signal handlers.
+volatile sig_atomic_t g_running_child = 0;
+
+constexpr int kChildGraceMilliseconds = 2000;
+constexpr int kChildPollMilliseconds = 10;
+
 ProgramResult RunForReal(std::string_view suite_path,
                          const std::vector<std::string>& arguments) {
   ProgramResult result;
@@ -47,19 +53,29 @@ ProgramResult RunForReal(std::string_view suite_path,
   for (auto& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // Signals that end the program wait until the child is known, so that
+  // their handler can end it too.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, s);
+  ::sigprocmask(SIG_BLOCK, &ending, &before);
   // The child gets the default dispositions so that Ctrl+C reaches it.
   pid_t pid = ::fork();
   if (pid < 0) {
     result.error = std::strerror(errno);
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
     return result;
   }
   if (pid == 0) {
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGQUIT, SIG_DFL);
     ::signal(SIGTSTP, SIG_DFL);
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
     ::execv(native.c_str(), argv.data());
     ::_exit(127);
   }
+  g_running_child = pid;
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
   // While the child runs, the parent ignores keyboard signals.
   struct sigaction ignore {
   }, old_int{}, old_quit{};
@@ -69,6 +85,7 @@ ProgramResult RunForReal(std::string_view suite_path,
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  g_running_child = 0;
   ::sigaction(SIGINT, &old_int, nullptr);
   ::sigaction(SIGQUIT, &old_quit, nullptr);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
@@ -211,6 +228,31 @@ ProgramResult RunProgram(std::string_view suite_path,
 
 void TEST_SetProgramRunner(ProgramRunner runner) {
   Runner() = std::move(runner);
+}
+
+bool EndRunningProgram(int signal_number) {
+  const pid_t child = static_cast<pid_t>(g_running_child);
+  if (child <= 0) return false;
+  const bool forwarded = signal_number == SIGINT || signal_number == SIGTERM ||
+                         signal_number == SIGHUP || signal_number == SIGQUIT;
+  ::kill(child, forwarded ? signal_number : SIGTERM);
+  struct timespec pause = {0, kChildPollMilliseconds * 1000000L};
+  for (int waited = 0; waited < kChildGraceMilliseconds;
+       waited += kChildPollMilliseconds) {
+    int status = 0;
+    const pid_t done = ::waitpid(child, &status, WNOHANG);
+    if (done == child || (done < 0 && errno == ECHILD)) {
+      g_running_child = 0;
+      return true;
+    }
+    ::nanosleep(&pause, nullptr);
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  g_running_child = 0;
+  return true;
 }
 
 }  // namespace tarnevos::platform

@@ -70,6 +70,14 @@ ProgramResult RunProgram(std::string_view suite_path,
                          const std::vector<std::string>& arguments);
 using ProgramRunner = std::function<ProgramResult(
     std::string_view, const std::vector<std::string>&)>;
+
+// For a signal handler that is about to end the program: ends the program
+// RunProgram is waiting for, if any, and waits for it, so that it neither
+// outlives the program nor goes on drawing on the terminal. The program
+// gets `signal_number` (SIGTERM for signals other than INT, TERM, HUP and
+// QUIT), then SIGKILL when it has not ended within two seconds. Returns
+// true when there was one. Async-signal-safe.
+bool EndRunningProgram(int signal_number);
 // Replaces the program runner (nullptr restores the real one).
 void TEST_SetProgramRunner(ProgramRunner runner);
 
