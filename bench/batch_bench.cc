@@ -24,6 +24,7 @@
 #include "installation.h"
 #include "platform/system/system.h"
 #include "report/batch.h"
+#include "report_session.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "util/numbers.h"
@@ -32,52 +33,18 @@ namespace tarnevos {
 namespace {
 
 namespace fs = std::filesystem;
+using bench::CpuSeconds;
+using bench::KeepBest;
+using bench::PeakResidentMiB;
 
 constexpr int kRepetitions = 3;
 
-struct Installation : bench::Installation {
-  std::string session;  // ends with "/"
-  bool ready = false;
-};
-
-Installation Prepare() {
-  Installation installation;
-  static_cast<bench::Installation&>(installation) =
-      bench::ChooseInstallation("batch-bench");
-  installation.session = installation.scratch + "SESSIO/";
-  fs::create_directories(installation.session);
-  if (!installation.given) {
-    std::fprintf(stderr,
-                 "generating %d communities x %d units x %d years in %s\n",
-                 bench::kCommunities, bench::kUnits, bench::kYears,
-                 installation.root.c_str());
-    std::string error;
-    if (bench::GenerateInstallation(installation, error) == 0) {
-      std::fprintf(stderr, "cannot generate the installation: %s\n",
-                   error.c_str());
-    }
-  }
-  installation.ready = installation.HasData();
-  return installation;
-}
+using Installation = bench::ReportInstallation;
 
 Installation& TheInstallation() {
-  static Installation installation = Prepare();
+  static Installation installation =
+      bench::PrepareReportInstallation("batch-bench");
   return installation;
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
-             1e6;
-}
-
-double PeakResidentMiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 struct Variant {
@@ -90,29 +57,6 @@ enum VariantIndex { kAlone = 0, kWorkbook, kCsv, kVariants };
 Variant& Result(int variant) {
   static Variant results[kVariants];
   return results[variant];
-}
-
-void KeepBest(double& best, double value) {
-  if (best == 0 || value < best) best = value;
-}
-
-void PrepareSession(const Installation& installation) {
-  SessionSettings& session = TEST_MutableSession();
-  session.root_dir = installation.root;
-  session.tmp_dir = installation.session;
-  session.exe_dir = installation.session;
-  session.language = "CAT";
-  session.output_target = "TXT:report.txt";
-  SelectCurrency("a,E");
-  RunValues& run = MutableRun();
-  run.program_id = "TARNEVOS";
-  run.administrator_lines = {
-      "", "FINQUES BENCH", "C. MAJOR 1", "08001 BARCELONA", "", "",
-      "", "ES12345678Z"};
-  platform::TEST_SetProgramRunner(
-      [](std::string_view, const std::vector<std::string>&) {
-        return platform::ProgramResult{true, 0, ""};
-      });
 }
 
 uint64_t Size(const fs::path& path) {
@@ -133,7 +77,7 @@ void RunVariant(benchmark::State& state, int variant) {
     state.SkipWithError("no installation");
     return;
   }
-  PrepareSession(installation);
+  bench::PrepareBenchSession(installation);
   BatchOptions options;
   options.cutoff = "2026-12-31";
   if (variant == kWorkbook) options.xlsx = installation.scratch + "resum.xlsx";
@@ -151,10 +95,10 @@ void RunVariant(benchmark::State& state, int variant) {
     if (code != kBatchDone) state.SkipWithError(err.str().c_str());
   }
   result.peak_mib = PeakResidentMiB();
-  result.output_bytes =
-      variant == kAlone  ? Size(installation.session + "kelprint.tmp")
-      : variant == kCsv ? Size(options.csv)
-                        : Size(options.xlsx);
+  result.output_bytes = variant == kAlone
+                            ? Size(installation.session + "kelprint.tmp")
+                        : variant == kCsv ? Size(options.csv)
+                                          : Size(options.xlsx);
   state.counters["peak_rss_MiB"] = result.peak_mib;
   state.counters["output_MB"] = static_cast<double>(result.output_bytes) / 1e6;
 }

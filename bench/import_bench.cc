@@ -38,6 +38,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace keldades;
 
+using bench::CpuSeconds;
+using bench::KeepBest;
+using bench::PeakResidentMiB;
+
 constexpr int kRepetitions = 3;
 
 struct Prepared : bench::Installation {
@@ -48,25 +52,12 @@ struct Prepared : bench::Installation {
   bool ready = false;
 };
 
-double Since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                       start)
-      .count();
-}
-
 Prepared Prepare() {
   Prepared prepared;
   static_cast<bench::Installation&>(prepared) =
       bench::ChooseInstallation("import-bench");
   std::string error;
-  if (!prepared.given) {
-    std::fprintf(stderr, "generating %d communities x %d units x %d years\n",
-                 bench::kCommunities, bench::kUnits, bench::kYears);
-    if (bench::GenerateInstallation(prepared, error) == 0) {
-      std::fprintf(stderr, "cannot generate: %s\n", error.c_str());
-      return prepared;
-    }
-  }
+  if (!bench::GenerateUnlessGiven(prepared)) return prepared;
   prepared.csv = prepared.scratch + "csv/";
   prepared.json = prepared.scratch + "data.json";
   auto start = std::chrono::steady_clock::now();
@@ -74,7 +65,7 @@ Prepared Prepare() {
     std::fprintf(stderr, "cannot export: %s\n", error.c_str());
     return prepared;
   }
-  prepared.export_seconds = Since(start);
+  prepared.export_seconds = bench::SecondsSince(start);
   start = std::chrono::steady_clock::now();
   {
     std::ofstream out(prepared.json, std::ios::binary);
@@ -83,7 +74,7 @@ Prepared Prepare() {
       return prepared;
     }
   }
-  prepared.dump_seconds = Since(start);
+  prepared.dump_seconds = bench::SecondsSince(start);
   prepared.ready = true;
   return prepared;
 }
@@ -91,20 +82,6 @@ Prepared Prepare() {
 Prepared& ThePrepared() {
   static Prepared prepared = Prepare();
   return prepared;
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
-             1e6;
-}
-
-double PeakResidentMiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 struct Figures {
@@ -117,10 +94,6 @@ enum Measure { kImport = 0, kLoad, kCheck, kMeasures };
 Figures& Result(int measure) {
   static Figures figures[kMeasures];
   return figures[measure];
-}
-
-void KeepBest(double& best, double value) {
-  if (best == 0 || value < best) best = value;
 }
 
 uint64_t Total(const WriteCounts& counts) {
@@ -180,7 +153,7 @@ void Run(benchmark::State& state, int measure) {
       return;
     }
     KeepBest(figures.cpu, CpuSeconds() - cpu);
-    KeepBest(figures.wall, Since(start));
+    KeepBest(figures.wall, bench::SecondsSince(start));
   }
   figures.peak_mib = PeakResidentMiB();
   state.counters["peak_rss_MiB"] = figures.peak_mib;

@@ -1,9 +1,12 @@
 #ifndef TARNEVOS_BENCH_INSTALLATION_H_
 #define TARNEVOS_BENCH_INSTALLATION_H_
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -66,6 +69,71 @@ inline uint64_t GenerateInstallation(const Installation& installation,
   uint64_t records = 0;
   for (uint64_t count : counts.records) records += count;
   return records;
+}
+
+// Generates the installation unless one was given; true when its data
+// files are there.
+inline bool GenerateUnlessGiven(const Installation& installation) {
+  if (!installation.given) {
+    std::fprintf(stderr,
+                 "generating %d communities x %d units x %d years in %s\n",
+                 kCommunities, kUnits, kYears, installation.root.c_str());
+    std::string error;
+    if (GenerateInstallation(installation, error) == 0) {
+      std::fprintf(stderr, "cannot generate the installation: %s\n",
+                   error.c_str());
+    }
+  }
+  if (!installation.HasData()) {
+    std::fprintf(stderr, "no data files in %sDADES\n",
+                 installation.root.c_str());
+    return false;
+  }
+  return true;
+}
+
+// An installation the report runs on, with a session folder of its own.
+struct ReportInstallation : Installation {
+  std::string session;  // ends with "/"
+  bool ready = false;   // its data files are there
+};
+
+inline ReportInstallation PrepareReportInstallation(
+    const std::string& bench_name) {
+  ReportInstallation installation;
+  static_cast<Installation&>(installation) = ChooseInstallation(bench_name);
+  installation.session = installation.scratch + "SESSIO/";
+  std::error_code error;
+  std::filesystem::create_directories(installation.session, error);
+  installation.ready = GenerateUnlessGiven(installation);
+  return installation;
+}
+
+// CPU time of the process so far (user and system), in seconds.
+inline double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
+             1e6;
+}
+
+// The process's maximum resident set so far, in MiB.
+inline double PeakResidentMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+// Figures are the best of the repetitions (0 until one has run), so that a
+// neighbour's burst on a shared machine does not decide them.
+inline void KeepBest(double& best, double value) {
+  if (best == 0 || value < best) best = value;
 }
 
 inline void RemoveScratch(const Installation& installation) {

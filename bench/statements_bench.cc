@@ -33,6 +33,7 @@
 #include "report/report_form.h"
 #include "report/settlement.h"
 #include "report/statements.h"
+#include "report_session.h"
 #include "settings/run_values.h"
 #include "settings/session.h"
 #include "util/dates.h"
@@ -43,44 +44,18 @@ namespace tarnevos {
 namespace {
 
 namespace fs = std::filesystem;
+using bench::CpuSeconds;
+using bench::KeepBest;
+using bench::PeakResidentMiB;
 
 constexpr int kRepetitions = 3;
 
-struct Installation : bench::Installation {
-  std::string session;  // ends with "/"
-  bool ready = false;
-};
-
-Installation Prepare() {
-  Installation installation;
-  static_cast<bench::Installation&>(installation) =
-      bench::ChooseInstallation("statements-bench");
-  installation.session = installation.scratch + "SESSIO/";
-  fs::create_directories(installation.session);
-  if (!installation.given) {
-    std::fprintf(stderr,
-                 "generating %d communities x %d units x %d years in %s\n",
-                 bench::kCommunities, bench::kUnits, bench::kYears,
-                 installation.root.c_str());
-    std::string error;
-    if (bench::GenerateInstallation(installation, error) == 0)
-      std::fprintf(stderr, "cannot generate: %s\n", error.c_str());
-  }
-  installation.ready = installation.HasData();
-  return installation;
-}
+using Installation = bench::ReportInstallation;
 
 Installation& TheInstallation() {
-  static Installation installation = Prepare();
+  static Installation installation =
+      bench::PrepareReportInstallation("statements-bench");
   return installation;
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
-             1e6;
 }
 
 // Peak resident set since the last reset, in MiB (VmHWM).
@@ -113,44 +88,14 @@ Figures& Results() {
   return figures;
 }
 
-void KeepBest(double& best, double value) {
-  if (best == 0 || value < best) best = value;
-}
-
-void PrepareSession(const Installation& installation) {
-  SessionSettings& session = TEST_MutableSession();
-  session.root_dir = installation.root;
-  session.tmp_dir = installation.session;
-  session.exe_dir = installation.session;
-  session.language = "CAT";
-  session.output_target = "TXT:report.txt";
-  SelectCurrency("a,E");
-  RunValues& run = MutableRun();
-  run.program_id = "TARNEVOS";
-  run.letterhead_mode = "S";
-  run.fee_vat_rate = {0, 21};
-  run.fee_withholding_rate = {0, 15};
-  run.administrator_lines = {
-      "", "FINQUES BENCH", "C. MAJOR 1", "08001 BARCELONA", "", "",
-      "", "ES12345678Z"};
-  ReportParameters& parameters = Parameters();
-  parameters.cutoff_date = PackDigits("20261231");
-  parameters.range_from = PackDottedCode("1.0");
-  parameters.range_to = PackDottedCode("9999.9999");
-  parameters.copies = 1;
-  platform::TEST_SetProgramRunner(
-      [](std::string_view, const std::vector<std::string>&) {
-        return platform::ProgramResult{true, 0, ""};
-      });
-}
-
 bool Ready(benchmark::State& state) {
   Installation& installation = TheInstallation();
   if (!installation.ready) {
     state.SkipWithError("no installation");
     return false;
   }
-  PrepareSession(installation);
+  bench::PrepareBenchSession(installation);
+  bench::PrepareReportParameters(1);
   ResetWorkTables();
   OpenAllDataFiles();
   return true;

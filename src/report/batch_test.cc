@@ -45,23 +45,8 @@
 namespace tarnevos {
 namespace {
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A demo text file as the installation holds it: CP850 with CR LF.
-std::string AsInstalled(const std::string& utf8) {
-  std::string lines;
-  for (char c : Cp850(utf8)) {
-    if (c == '\r') continue;
-    if (c == '\n') lines += '\r';
-    lines += c;
-  }
-  return lines;
-}
+using testing::AsInstalled;
+using testing::ReadWhole;
 
 std::string DataTool() {
   const char* binary_dir = std::getenv("TARNEVOS_BINARY_DIR");

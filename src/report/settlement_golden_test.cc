@@ -36,23 +36,8 @@
 namespace tarnevos {
 namespace {
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A demo text file as the installation holds it: CP850 with CR LF.
-std::string AsInstalled(const std::string& utf8) {
-  std::string lines;
-  for (char c : Cp850(utf8)) {
-    if (c == '\r') continue;
-    if (c == '\n') lines += '\r';
-    lines += c;
-  }
-  return lines;
-}
+using testing::AsInstalled;
+using testing::ReadWhole;
 
 struct GoldenCase {
   const char* name;      // testdata/<name>.prn

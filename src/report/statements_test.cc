@@ -42,26 +42,11 @@
 namespace tarnevos {
 namespace {
 
+using testing::AsInstalled;
+using testing::ReadWhole;
+
 namespace fs = std::filesystem;
 using T = StatementText;
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A demo text file as the installation holds it: CP850 with CR LF.
-std::string AsInstalled(const std::string& utf8) {
-  std::string lines;
-  for (char c : Cp850(utf8)) {
-    if (c == '\r') continue;
-    if (c == '\n') lines += '\r';
-    lines += c;
-  }
-  return lines;
-}
 
 std::string Utf8(std::string_view cp850) { return Utf8FromCp850(cp850); }
 

@@ -10,16 +10,10 @@ set -u
 build_dir=${1:?build directory}
 kelprint="$build_dir/tools/kelprint/kelprint"
 
-if ! command -v tmux >/dev/null 2>&1; then
-  echo "SKIP: tmux is not installed"
-  exit 0
-fi
-if [[ ! -x "$kelprint" ]]; then
-  echo "FAIL: $kelprint is not built"
-  exit 1
-fi
-
 source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
+e2e_need_tmux
+e2e_need_program "$kelprint"
+
 e2e_setup kelprint
 
 # Three pages of 66 lines; each line names its page and line at column 1 and

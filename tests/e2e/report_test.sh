@@ -15,21 +15,10 @@ source_dir=$(cd "${2:?source directory}" && pwd)
 tarnevos="$build_dir/tarnevos"
 golden="$source_dir/tests/e2e/report_golden.txt"
 
-if ! command -v tmux >/dev/null 2>&1; then
-  echo "SKIP: tmux is not installed"
-  exit 0
-fi
-if [[ ! -x "$tarnevos" ]]; then
-  echo "FAIL: $tarnevos is not built"
-  exit 1
-fi
-# The demo installation is laid out by its own target; make sure it is.
-if ! cmake --build "$build_dir" --target demo >"$build_dir/report_e2e_demo.log" 2>&1; then
-  echo "FAIL: the demo installation cannot be built"
-  tail -20 "$build_dir/report_e2e_demo.log"
-  exit 1
-fi
-demo="$build_dir/demo"
+source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
+e2e_need_tmux
+e2e_need_program "$tarnevos"
+e2e_build_demo "$build_dir" report
 for needed in "$demo/ROOT/DADES/FinquesH.dat" "$demo/BIN/KELPRINT" "$demo/SESSIO/OrvoTerm.ini"; do
   if [[ ! -e "$needed" ]]; then
     echo "FAIL: $needed is missing from the demo installation"
@@ -37,7 +26,6 @@ for needed in "$demo/ROOT/DADES/FinquesH.dat" "$demo/BIN/KELPRINT" "$demo/SESSIO
   fi
 done
 
-source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
 e2e_setup tarnevos-report
 
 # A copy of the session whose output goes to a text file (the settings file

@@ -13,18 +13,10 @@ set -u
 build_dir=$(cd "${1:?build directory}" && pwd)
 tarnevos="$build_dir/tarnevos"
 
-if ! command -v tmux >/dev/null 2>&1; then
-  echo "SKIP: tmux is not installed"
-  exit 0
-fi
-if ! cmake --build "$build_dir" --target demo >"$build_dir/signals_e2e_demo.log" 2>&1; then
-  echo "FAIL: the demo installation cannot be built"
-  tail -20 "$build_dir/signals_e2e_demo.log"
-  exit 1
-fi
-demo="$build_dir/demo"
-
 source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
+e2e_need_tmux
+e2e_build_demo "$build_dir" signals
+
 e2e_setup tarnevos-signals
 
 session="$work/SESSIO"

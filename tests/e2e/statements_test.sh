@@ -12,22 +12,11 @@ set -u
 build_dir=$(cd "${1:?build directory}" && pwd)
 tarnevos="$build_dir/tarnevos"
 
-if ! command -v tmux >/dev/null 2>&1; then
-  echo "SKIP: tmux is not installed"
-  exit 0
-fi
-if [[ ! -x "$tarnevos" ]]; then
-  echo "FAIL: $tarnevos is not built"
-  exit 1
-fi
-if ! cmake --build "$build_dir" --target demo >"$build_dir/statements_e2e_demo.log" 2>&1; then
-  echo "FAIL: the demo installation cannot be built"
-  tail -20 "$build_dir/statements_e2e_demo.log"
-  exit 1
-fi
-demo="$build_dir/demo"
-
 source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
+e2e_need_tmux
+e2e_need_program "$tarnevos"
+e2e_build_demo "$build_dir" statements
+
 e2e_setup tarnevos-statements
 
 session="$work/SESSIO"

@@ -5,7 +5,36 @@
 #   tmux_ ARGS...      tmux on the private socket
 #   fail TEXT          counts a failure and shows the screen
 #   wait_for TEXT      waits up to 20 seconds for TEXT on the screen
+#   e2e_need_tmux      ends the test as skipped where tmux is missing
+#   e2e_need_program P ends the test as failed where P is not built
+#   e2e_build_demo BUILD_DIR NAME
+#                      lays out the demo installation (log NAME_e2e_demo.log)
+#                      and sets $demo, or ends the test as failed
 # Sourced, not run.
+
+e2e_need_tmux() {
+  if ! command -v tmux >/dev/null 2>&1; then
+    echo "SKIP: tmux is not installed"
+    exit 0
+  fi
+}
+
+e2e_need_program() {
+  if [[ ! -x "$1" ]]; then
+    echo "FAIL: $1 is not built"
+    exit 1
+  fi
+}
+
+e2e_build_demo() {
+  local log="$1/$2_e2e_demo.log"
+  if ! cmake --build "$1" --target demo >"$log" 2>&1; then
+    echo "FAIL: the demo installation cannot be built"
+    tail -20 "$log"
+    exit 1
+  fi
+  demo="$1/demo"
+}
 
 e2e_setup() {
   work=$(mktemp -d)

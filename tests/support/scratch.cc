@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "util/codepage.h"
+
 namespace tarnevos::testing {
 
 namespace fs = std::filesystem;
@@ -79,6 +81,23 @@ std::string SourceDir() {
   const char* dir = std::getenv("TARNEVOS_SOURCE_DIR");
   return dir == nullptr ? std::string(TARNEVOS_SOURCE_DIR_DEFAULT)
                         : std::string(dir);
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string AsInstalled(const std::string& utf8) {
+  std::string lines;
+  for (char c : Cp850(utf8)) {
+    if (c == '\r') continue;
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  return lines;
 }
 
 }  // namespace tarnevos::testing

@@ -47,6 +47,12 @@ class ScopedEnv {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// The bytes of a file; "" when it cannot be read.
+std::string ReadWhole(const std::string& path);
+
+// A demo text file as an installation holds it: CP850 with CR LF.
+std::string AsInstalled(const std::string& utf8);
+
 // The source tree (for golden files and demo sources).
 std::string SourceDir();
 

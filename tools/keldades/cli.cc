@@ -254,27 +254,7 @@ bool DumpSection(const std::string& root, const char* name, FileIndex file,
   bool ok = ReadRecords(
       root, file,
       [&](std::string_view record) {
-        Json element;
-        switch (file) {
-          case kThRebutFile:
-            element = ReceiptTypeJson(record);
-            break;
-          case kFinquesFile: {
-            auto it = headings.find(KeyOf(kFinquesFile, record));
-            element = CommunityJson(
-                record, it == headings.end() ? nullptr : &it->second);
-            break;
-          }
-          case kPropietFile:
-            element = UnitJson(record);
-            break;
-          case kCobramFile:
-            element = CollectionJson(record);
-            break;
-          default:
-            element = PaymentJson(record);
-            break;
-        }
+        const Json element = RecordJson(file, record, headings);
         out << (empty ? "\n    " : ",\n    ")
             << element.dump(-1, ' ', false, Json::error_handler_t::replace);
         empty = false;

@@ -487,27 +487,7 @@ bool ExportSection(const std::string& root, const Section& section,
   const bool read = ReadRecords(
       root, section.file,
       [&](std::string_view record) {
-        Json element;
-        switch (section.file) {
-          case kThRebutFile:
-            element = ReceiptTypeJson(record);
-            break;
-          case kFinquesFile: {
-            auto it = headings.find(KeyOf(kFinquesFile, record));
-            element = CommunityJson(
-                record, it == headings.end() ? nullptr : &it->second);
-            break;
-          }
-          case kPropietFile:
-            element = UnitJson(record);
-            break;
-          case kCobramFile:
-            element = CollectionJson(record);
-            break;
-          default:
-            element = PaymentJson(record);
-            break;
-        }
+        const Json element = RecordJson(section.file, record, headings);
         out << RowText(section.name, element, style);
       },
       error);

@@ -814,6 +814,25 @@ Json PaymentJson(std::string_view bytes) {
   return item;
 }
 
+Json RecordJson(FileIndex file, std::string_view record,
+                const std::map<std::string, std::string>& headings) {
+  switch (file) {
+    case kThRebutFile:
+      return ReceiptTypeJson(record);
+    case kFinquesFile: {
+      auto it = headings.find(KeyOf(kFinquesFile, record));
+      return CommunityJson(record,
+                           it == headings.end() ? nullptr : &it->second);
+    }
+    case kPropietFile:
+      return UnitJson(record);
+    case kCobramFile:
+      return CollectionJson(record);
+    default:
+      return PaymentJson(record);
+  }
+}
+
 Json DatasetFromRecords(const RecordSet& records) {
   std::map<std::string, const std::string*> headings;
   for (const std::string& record : records.files[kFinDespFile]) {

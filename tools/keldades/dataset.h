@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -102,6 +103,12 @@ Json CommunityJson(std::string_view record, const std::string* headings);
 Json UnitJson(std::string_view record);
 Json CollectionJson(std::string_view record);
 Json PaymentJson(std::string_view record);
+
+// A record of one of kSections' files back to its dataset element; a
+// community takes its FinDespH record from `headings` (keyed by KeyOf) when
+// it has one.
+Json RecordJson(FileIndex file, std::string_view record,
+                const std::map<std::string, std::string>& headings);
 
 // A dataset built from records in key order (FinDespH records are folded
 // into their communities).
