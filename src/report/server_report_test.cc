@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -115,7 +114,7 @@ class ServerReportTest : public ::testing::TestWithParam<Source> {
     parameters.range_to = PackDottedCode("9999.9999");
     parameters.copies = 1;
     ProduceReport();
-    return ReadWhole(session_dir + "kelprint.tmp");
+    return testing::ReadWhole(session_dir + "kelprint.tmp");
   }
 
   // The batch run over the installation at `root` with the same
@@ -131,14 +130,7 @@ class ServerReportTest : public ::testing::TestWithParam<Source> {
     options.csv = csv;
     std::ostringstream err;
     EXPECT_EQ(RunBatch(options, err), kBatchDone) << err.str();
-    return ReadWhole(session_dir + "kelprint.tmp");
-  }
-
-  static std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return testing::ReadWhole(session_dir + "kelprint.tmp");
   }
 
   std::string tool_;

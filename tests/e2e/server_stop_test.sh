@@ -21,24 +21,12 @@ tarnevos="$build_dir/tarnevos"
 keldades="$build_dir/tools/keldades/keldades"
 cluster="$source_dir/tests/support/pg_cluster.sh"
 
-if ! command -v tmux >/dev/null 2>&1; then
-  echo "SKIP: tmux is not installed"
-  exit 0
-fi
-for program in "$tarnevos" "$keldades"; do
-  if [[ ! -x $program ]]; then
-    echo "FAIL: $program is not built"
-    exit 1
-  fi
-done
-if ! cmake --build "$build_dir" --target demo >"$build_dir/server_e2e_demo.log" 2>&1; then
-  echo "FAIL: the demo installation cannot be built"
-  tail -20 "$build_dir/server_e2e_demo.log"
-  exit 1
-fi
-demo="$build_dir/demo"
-
 source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh"
+e2e_need_tmux
+e2e_need_program "$tarnevos"
+e2e_need_program "$keldades"
+e2e_build_demo "$build_dir" server
+
 e2e_setup tarnevos-server
 state="$work/pg.state"
 locker_pid=""
