@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -41,9 +42,17 @@ struct Client {
   std::string returned;
 };
 
-void Check(bool condition) {
-  if (!condition) std::abort();
+// Record bytes inserted at the most per input, so also the most records
+// (of one byte each).
+constexpr size_t kMostRecords = 40 * 64;
+
+// Stops the run naming the broken check's line.
+void Check(bool condition, int line) {
+  if (condition) return;
+  std::fprintf(stderr, "broken: check at line %d\n", line);
+  std::abort();
 }
+#define CHECK(condition) Check((condition), __LINE__)
 
 std::string WorkDir() {
   std::string base = std::filesystem::exists("/dev/shm")
@@ -61,14 +70,16 @@ size_t Walk(Client& client, const FileSpec& spec, int8_t key, bool forward) {
   size_t count = 0;
   std::string previous;
   int16_t status = client.Call(forward ? kOpGetFirst : kOpGetLast, "", "", key);
-  while (status == kStatusOk && count < 1000) {
+  // One step past the most records a run inserts: a walk that never ends
+  // stops there and fails the count.
+  while (status == kStatusOk && count <= kMostRecords) {
     std::string image = KeyImageOfRecord(spec, key, client.returned);
-    if (count > 0) Check(forward ? previous <= image : image <= previous);
+    if (count > 0) CHECK(forward ? previous <= image : image <= previous);
     previous = image;
     ++count;
     status = client.Call(forward ? kOpGetNext : kOpGetPrevious, "", "", key);
   }
-  Check(status == kStatusEndOfFile);
+  CHECK(status == kStatusEndOfFile);
   return count;
 }
 
@@ -89,25 +100,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int16_t status = client.Call(kOpCreate, spec_bytes, path + '\0', -1,
                                static_cast<uint32_t>(spec_bytes.size()));
   std::optional<FileSpec> spec = ParseFileSpec(spec_bytes);
-  Check((status == kStatusOk) == spec.has_value());
-  Check(std::filesystem::exists(path) == spec.has_value());
+  CHECK((status == kStatusOk) == spec.has_value());
+  CHECK(std::filesystem::exists(path) == spec.has_value());
   if (!spec) return 0;
 
-  Check(client.Call(kOpOpen, "1234", path + '\0') == kStatusOk);
-  Check(client.Call(kOpStat, "", "") == kStatusOk);
-  Check(client.returned == spec->bytes);
+  CHECK(client.Call(kOpOpen, "1234", path + '\0') == kStatusOk);
+  CHECK(client.Call(kOpStat, "", "") == kStatusOk);
+  CHECK(client.returned == spec->bytes);
   size_t inserted = 0;
-  for (size_t at = 0; at + spec->record_length <= rest.size() && at < 40 * 64;
+  for (size_t at = 0;
+       at + spec->record_length <= rest.size() && at < kMostRecords;
        at += spec->record_length) {
     status = client.Call(kOpInsert, rest.substr(at, spec->record_length), "", 0,
                          spec->record_length);
-    Check(status == kStatusOk || status == kStatusDuplicateKey);
+    CHECK(status == kStatusOk || status == kStatusDuplicateKey);
     if (status == kStatusOk) ++inserted;
   }
   for (size_t key = 0; key < spec->keys.size(); ++key) {
-    Check(Walk(client, *spec, static_cast<int8_t>(key), true) == inserted);
-    Check(Walk(client, *spec, static_cast<int8_t>(key), false) == inserted);
+    CHECK(Walk(client, *spec, static_cast<int8_t>(key), true) == inserted);
+    CHECK(Walk(client, *spec, static_cast<int8_t>(key), false) == inserted);
   }
-  Check(client.Call(kOpClose, "", "") == kStatusOk);
+  CHECK(client.Call(kOpClose, "", "") == kStatusOk);
   return 0;
 }
