@@ -33,8 +33,6 @@ namespace tarnevos {
 namespace {
 
 namespace fs = std::filesystem;
-using bench::CpuSeconds;
-using bench::KeepBest;
 using bench::PeakResidentMiB;
 
 constexpr int kRepetitions = 3;
@@ -85,13 +83,9 @@ void RunVariant(benchmark::State& state, int variant) {
   Variant& result = Result(variant);
   for (auto _ : state) {
     std::ostringstream err;
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu = CpuSeconds();
-    const int code = RunBatch(options, err);
-    KeepBest(result.cpu, CpuSeconds() - cpu);
-    KeepBest(result.wall, std::chrono::duration<double>(
-                              std::chrono::steady_clock::now() - start)
-                              .count());
+    int code = 0;
+    bench::KeepBestTimes(result.wall, result.cpu,
+                         [&] { code = RunBatch(options, err); });
     if (code != kBatchDone) state.SkipWithError(err.str().c_str());
   }
   result.peak_mib = PeakResidentMiB();

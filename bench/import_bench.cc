@@ -38,7 +38,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace keldades;
 
-using bench::CpuSeconds;
 using bench::KeepBest;
 using bench::PeakResidentMiB;
 
@@ -145,15 +144,19 @@ void Run(benchmark::State& state, int measure) {
   }
   Figures& figures = Result(measure);
   for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu = CpuSeconds();
     std::string error;
-    if (!RunOnce(measure, prepared, figures.records, error)) {
+    double wall = 0;
+    double cpu = 0;
+    bool done = false;
+    bench::KeepBestTimes(wall, cpu, [&] {
+      done = RunOnce(measure, prepared, figures.records, error);
+    });
+    if (!done) {
       state.SkipWithError(error.c_str());
       return;
     }
-    KeepBest(figures.cpu, CpuSeconds() - cpu);
-    KeepBest(figures.wall, bench::SecondsSince(start));
+    KeepBest(figures.wall, wall);
+    KeepBest(figures.cpu, cpu);
   }
   figures.peak_mib = PeakResidentMiB();
   state.counters["peak_rss_MiB"] = figures.peak_mib;

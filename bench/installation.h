@@ -136,6 +136,17 @@ inline void KeepBest(double& best, double value) {
   if (best == 0 || value < best) best = value;
 }
 
+// Runs `body` once and keeps its wall and CPU times where they are the
+// best so far.
+template <typename Body>
+void KeepBestTimes(double& seconds, double& cpu_seconds, Body body) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu = CpuSeconds();
+  body();
+  KeepBest(cpu_seconds, CpuSeconds() - cpu);
+  KeepBest(seconds, SecondsSince(start));
+}
+
 inline void RemoveScratch(const Installation& installation) {
   std::error_code error;
   if (!installation.scratch.empty())

@@ -46,8 +46,6 @@ namespace tarnevos {
 namespace {
 
 namespace fs = std::filesystem;
-using bench::CpuSeconds;
-using bench::KeepBest;
 using bench::PeakResidentMiB;
 
 constexpr int kRepetitions = 3;
@@ -88,14 +86,8 @@ void BM_WholeReport(benchmark::State& state) {
   ResetWorkTables();
   OpenAllDataFiles();
   for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu = CpuSeconds();
-    ProduceReport();
-    KeepBest(Results().report_cpu, CpuSeconds() - cpu);
-    KeepBest(
-        Results().report_seconds,
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-            .count());
+    bench::KeepBestTimes(Results().report_seconds, Results().report_cpu,
+                         [] { ProduceReport(); });
   }
   int16_t status = 0;
   CloseAllDataFiles(status);
@@ -140,19 +132,14 @@ void BM_BareSqlitePass(benchmark::State& state) {
   }
   uint64_t checksum = 0;
   for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu = CpuSeconds();
     uint64_t records = 0;
-    for (const char* name :
-         {"THRebut", "FinquesH", "FinDespH", "PropietH", "PagamH", "CobramH"}) {
-      records += ReadAllRecords(installation.root + "DADES/" + name + ".dat",
-                                checksum);
-    }
-    KeepBest(Results().bare_cpu, CpuSeconds() - cpu);
-    KeepBest(
-        Results().bare_seconds,
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-            .count());
+    bench::KeepBestTimes(Results().bare_seconds, Results().bare_cpu, [&] {
+      for (const char* name : {"THRebut", "FinquesH", "FinDespH", "PropietH",
+                               "PagamH", "CobramH"}) {
+        records += ReadAllRecords(installation.root + "DADES/" + name + ".dat",
+                                  checksum);
+      }
+    });
     Results().bare_records = records;
   }
   benchmark::DoNotOptimize(checksum);

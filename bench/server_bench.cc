@@ -65,6 +65,10 @@
 namespace tarnevos {
 namespace {
 
+using bench::CpuSeconds;
+using bench::KeepBest;
+using bench::PeakResidentMiB;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -89,14 +93,6 @@ double Best(const std::function<void()>& run) {
   return best;
 }
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
-             1e6;
-}
-
 // CPU seconds a process of this machine has used (the server process of a
 // session); 0 when it cannot be read.
 double ProcessCpuSeconds(int pid) {
@@ -113,16 +109,6 @@ double ProcessCpuSeconds(int pid) {
     if (number >= 14) ticks += std::atof(field.c_str());
   }
   return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-void KeepLeast(double& least, double value) {
-  if (least == 0 || value < least) least = value;
-}
-
-double PeakResidentMiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 std::string StateValue(const std::string& state, const std::string& name) {
@@ -419,12 +405,11 @@ int RunBenchmark() {
     const double cpu = CpuSeconds();
     const double server_cpu = ProcessCpuSeconds(engine_backend);
     ProduceReport();
-    KeepLeast(report_cpu, CpuSeconds() - cpu);
+    KeepBest(report_cpu, CpuSeconds() - cpu);
     report_traffic.round_trips =
         platform::ServerTrafficSoFar().round_trips - before.round_trips;
     report_traffic.rows = platform::ServerTrafficSoFar().rows - before.rows;
-    KeepLeast(report_server_cpu,
-              ProcessCpuSeconds(engine_backend) - server_cpu);
+    KeepBest(report_server_cpu, ProcessCpuSeconds(engine_backend) - server_cpu);
   });
   const double peak = PeakResidentMiB();
   uint64_t checksum = 0;
@@ -438,9 +423,8 @@ int RunBenchmark() {
     for (const char* name : names) {
       records += bare.Stream(bare.Table(name), checksum);
     }
-    KeepLeast(stream_cpu, CpuSeconds() - cpu);
-    KeepLeast(stream_server_cpu,
-              ProcessCpuSeconds(bare.Backend()) - server_cpu);
+    KeepBest(stream_cpu, CpuSeconds() - cpu);
+    KeepBest(stream_server_cpu, ProcessCpuSeconds(bare.Backend()) - server_cpu);
   });
   std::printf(
       "whole report %.2f s; bare stream of %llu records %.2f s: %.2fx "

@@ -44,9 +44,6 @@ namespace tarnevos {
 namespace {
 
 namespace fs = std::filesystem;
-using bench::CpuSeconds;
-using bench::KeepBest;
-using bench::PeakResidentMiB;
 
 constexpr int kRepetitions = 3;
 
@@ -108,23 +105,11 @@ void Done() {
 
 std::string Folder() { return TheInstallation().scratch + "EXTRACTES/"; }
 
-// Runs `body` and keeps the best wall and CPU times.
-template <typename Body>
-void Timed(double& seconds, double& cpu_seconds, Body body) {
-  const auto start = std::chrono::steady_clock::now();
-  const double cpu = CpuSeconds();
-  body();
-  KeepBest(cpu_seconds, CpuSeconds() - cpu);
-  KeepBest(seconds, std::chrono::duration<double>(
-                        std::chrono::steady_clock::now() - start)
-                        .count());
-}
-
 void BM_Summary(benchmark::State& state) {
   if (!Ready(state)) return;
   for (auto _ : state) {
-    Timed(Results().summary_seconds, Results().summary_cpu,
-          [] { ProduceReport(); });
+    bench::KeepBestTimes(Results().summary_seconds, Results().summary_cpu,
+                         [] { ProduceReport(); });
   }
   Done();
 }
@@ -133,8 +118,9 @@ void BM_SummaryWithStatements(benchmark::State& state) {
   if (!Ready(state)) return;
   for (auto _ : state) {
     StatementsOutcome outcome;
-    Timed(Results().with_seconds, Results().with_cpu,
-          [&] { outcome = ProduceReportWithStatements(Folder()); });
+    bench::KeepBestTimes(Results().with_seconds, Results().with_cpu, [&] {
+      outcome = ProduceReportWithStatements(Folder());
+    });
     if (!outcome.ok) state.SkipWithError("statements failed");
     Results().statements = outcome.statements;
     std::error_code error;
@@ -154,8 +140,8 @@ void BM_StatementsOnly(benchmark::State& state) {
   if (!Ready(state)) return;
   Parameters().copies = -1;  // the settlements without the summary's pages
   for (auto _ : state) {
-    Timed(Results().only_seconds, Results().only_cpu,
-          [] { ProduceReportWithStatements(Folder()); });
+    bench::KeepBestTimes(Results().only_seconds, Results().only_cpu,
+                         [] { ProduceReportWithStatements(Folder()); });
   }
   Done();
 }
