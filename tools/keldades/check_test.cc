@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "keldades/cli.h"
+#include "keldades/cli_testing.h"
 #include "keldades/dataset.h"
 #include "keldades/records.h"
 #include "keldades/store.h"
@@ -22,17 +23,8 @@
 namespace tarnevos::keldades {
 namespace {
 
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Outcome Keldades(const std::vector<std::string>& arguments) {
-  std::ostringstream out, err;
-  const int code = RunKeldades(arguments, out, err);
-  return {code, out.str(), err.str()};
-}
+using tool_test::Keldades;
+using tool_test::Outcome;
 
 // A record of blanks with every number field 0.
 RecordBuilder Zeroed(FileIndex file) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "keldades/cli.h"
+#include "keldades/cli_testing.h"
 #include "keldades/dataset.h"
 #include "keldades/store.h"
 #include "support/run_state.h"
@@ -21,6 +22,9 @@
 namespace tarnevos::keldades {
 namespace {
 
+using tool_test::Keldades;
+using tool_test::Outcome;
+
 namespace fs = std::filesystem;
 
 std::string ReadText(const std::string& path) {
@@ -28,18 +32,6 @@ std::string ReadText(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Outcome Keldades(const std::vector<std::string>& arguments) {
-  std::ostringstream out, err;
-  const int code = RunKeldades(arguments, out, err);
-  return {code, out.str(), err.str()};
 }
 
 // Every record of the six files, in key order.

@@ -18,6 +18,7 @@
 
 #include "data/data_files.h"
 #include "keldades/cli.h"
+#include "keldades/cli_testing.h"
 #include "keldades/dataset.h"
 #include "keldades/store.h"
 #include "support/run_state.h"
@@ -26,18 +27,10 @@
 namespace tarnevos::keldades {
 namespace {
 
+using tool_test::Keldades;
+using tool_test::Outcome;
+
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int code;
-  std::string err;
-};
-
-Outcome Keldades(const std::vector<std::string>& arguments) {
-  std::ostringstream out, err;
-  const int code = RunKeldades(arguments, out, err);
-  return {code, err.str()};
-}
 
 // Two datasets that differ in every file.
 Json FirstDataset() {

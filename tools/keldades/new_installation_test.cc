@@ -8,6 +8,7 @@
 
 #include "data/data_files.h"
 #include "keldades/cli.h"
+#include "keldades/cli_testing.h"
 #include "keldades/records.h"
 #include "settings/ini_reader.h"
 #include "support/run_state.h"
@@ -16,23 +17,11 @@
 namespace tarnevos::keldades {
 namespace {
 
+using tool_test::Keldades;
+using tool_test::Outcome;
+using tool_test::SamplePath;
+
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Outcome Keldades(const std::vector<std::string>& arguments) {
-  std::ostringstream out, err;
-  const int code = RunKeldades(arguments, out, err);
-  return {code, out.str(), err.str()};
-}
-
-std::string SamplePath() {
-  return testing::SourceDir() + "/tools/keldades/testdata/sample.json";
-}
 
 // The files below a folder, relative and sorted.
 std::vector<std::string> FilesBelow(const std::string& dir) {

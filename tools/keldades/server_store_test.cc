@@ -17,6 +17,7 @@
 
 #include "data/data_files.h"
 #include "keldades/cli.h"
+#include "keldades/cli_testing.h"
 #include "keldades/dataset.h"
 #include "keldades/store.h"
 #include "platform/recordmanager/record_manager.h"
@@ -27,21 +28,9 @@
 namespace tarnevos::keldades {
 namespace {
 
-std::string SamplePath() {
-  return testing::SourceDir() + "/tools/keldades/testdata/sample.json";
-}
-
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Outcome Keldades(const std::vector<std::string>& arguments) {
-  std::ostringstream out, err;
-  int code = RunKeldades(arguments, out, err);
-  return {code, out.str(), err.str()};
-}
+using tool_test::Keldades;
+using tool_test::Outcome;
+using tool_test::SamplePath;
 
 // Passes everything to a server engine of its own, except that switching
 // the set answers 95, as when the connection goes while the server

@@ -15,6 +15,7 @@
 #include "data/access_layer.h"
 #include "data/data_files.h"
 #include "keldades/cli.h"
+#include "keldades/cli_testing.h"
 #include "platform/recordmanager/record_manager.h"
 #include "settings/session.h"
 #include "support/run_state.h"
@@ -23,23 +24,11 @@
 namespace tarnevos::keldades {
 namespace {
 
+using tool_test::Keldades;
+using tool_test::Outcome;
+using tool_test::SamplePath;
+
 namespace fs = std::filesystem;
-
-std::string SamplePath() {
-  return testing::SourceDir() + "/tools/keldades/testdata/sample.json";
-}
-
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Outcome Keldades(const std::vector<std::string>& arguments) {
-  std::ostringstream out, err;
-  int code = RunKeldades(arguments, out, err);
-  return {code, out.str(), err.str()};
-}
 
 // Passes everything to a SQLite engine of its own, except that loading
 // records of one length fails.
