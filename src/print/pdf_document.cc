@@ -358,6 +358,12 @@ void PdfWriter::BeginObject(int number) {
 
 void PdfWriter::EndObject() { Emit("\nendobj\n"); }
 
+void PdfWriter::WriteObject(int number, std::string_view body) {
+  BeginObject(number);
+  Emit(body);
+  EndObject();
+}
+
 void PdfWriter::WriteStream(int number, std::string_view dictionary_extra,
                             std::string_view bytes, bool deflated) {
   BeginObject(number);
@@ -391,9 +397,7 @@ void PdfWriter::WriteFonts() {
     text += "] /ToUnicode ";
     AppendRef(text, to_unicode);
     text += " >>";
-    BeginObject(type0);
-    Emit(text);
-    EndObject();
+    WriteObject(type0, text);
 
     text = "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /" +
            face.base_name +
@@ -401,9 +405,7 @@ void PdfWriter::WriteFonts() {
            "/Supplement 0 >> /FontDescriptor ";
     AppendRef(text, descriptor);
     text += " /CIDToGIDMap /Identity /W " + face.widths + " >>";
-    BeginObject(descendant);
-    Emit(text);
-    EndObject();
+    WriteObject(descendant, text);
 
     text = "<< /Type /FontDescriptor /FontName /" + face.base_name +
            " /Flags 4 /FontBBox [";
@@ -422,9 +424,7 @@ void PdfWriter::WriteFonts() {
     text += " /FontFile2 ";
     AppendRef(text, program);
     text += " >>";
-    BeginObject(descriptor);
-    Emit(text);
-    EndObject();
+    WriteObject(descriptor, text);
 
     std::string length1 = " /Length1 ";
     AppendInt(length1, static_cast<int64_t>(subset.program.size()));
@@ -436,9 +436,7 @@ void PdfWriter::WriteFonts() {
   text += " /F2 ";
   AppendRef(text, font_objects_[1]);
   text += " >> /ProcSet [/PDF /Text] >>";
-  BeginObject(resources_);
-  Emit(text);
-  EndObject();
+  WriteObject(resources_, text);
 }
 
 void PdfWriter::FlushEntry(OutlineEntry& entry, int next) {
@@ -468,9 +466,7 @@ void PdfWriter::FlushEntry(OutlineEntry& entry, int next) {
     text += " 0]";
   }
   text += " >>";
-  BeginObject(entry.number);
-  Emit(text);
-  EndObject();
+  WriteObject(entry.number, text);
 }
 
 void PdfWriter::BeginSection(std::string_view title) {
@@ -507,9 +503,7 @@ void PdfWriter::EndSection() {
   text += "] /Count ";
   AppendInt(text, static_cast<int64_t>(section_pages_.size()));
   text += " >>";
-  BeginObject(section_node_);
-  Emit(text);
-  EndObject();
+  WriteObject(section_node_, text);
   root_kids_.push_back(section_node_);
   section_pages_.clear();
   section_node_ = 0;
@@ -547,9 +541,7 @@ void PdfWriter::AddPage(const PdfContent& content,
     AppendRef(text, stream);
   }
   text += " >>";
-  BeginObject(page);
-  Emit(text);
-  EndObject();
+  WriteObject(page, text);
   ++page_count_;
   if (section_node_ != 0) {
     section_pages_.push_back(page);
@@ -606,9 +598,7 @@ bool PdfWriter::Finish() {
   text += " /Count ";
   AppendInt(text, top_count_);
   text += " >>";
-  BeginObject(outline_root_);
-  Emit(text);
-  EndObject();
+  WriteObject(outline_root_, text);
 
   text = "<< /Type /Pages /Kids [";
   for (size_t i = 0; i < root_kids_.size(); ++i) {
@@ -618,9 +608,7 @@ bool PdfWriter::Finish() {
   text += "] /Count ";
   AppendInt(text, page_count_);
   text += " >>";
-  BeginObject(pages_root_);
-  Emit(text);
-  EndObject();
+  WriteObject(pages_root_, text);
 
   // The cross-reference table: 20 bytes per object.
   const uint64_t table_at = offset_ + buffer_.size();

@@ -140,6 +140,8 @@ class PdfWriter {
   int Allocate();
   void BeginObject(int number);
   void EndObject();
+  // An object whose whole body is `body` (a dictionary, a number).
+  void WriteObject(int number, std::string_view body);
   void WriteStream(int number, std::string_view dictionary_extra,
                    std::string_view bytes, bool deflated = true);
   void WriteFonts();
